@@ -1,0 +1,68 @@
+#!/usr/bin/env bash
+# Installs what a fresh Debian 12 machine lacks to build and test the SDK:
+# the MinGW-w64 cross compilers, Wine with 32-bit support, Xvfb, ImageMagick,
+# CMake, Ninja and the GoogleTest sources. Does nothing when all of it is there.
+set -euo pipefail
+
+need=()
+have_cmd() { command -v "$1" >/dev/null 2>&1; }
+have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
+
+have_cmd x86_64-w64-mingw32-g++-posix || have_cmd x86_64-w64-mingw32-g++ || need+=(g++-mingw-w64-x86-64)
+have_cmd i686-w64-mingw32-g++-posix   || have_cmd i686-w64-mingw32-g++   || need+=(g++-mingw-w64-i686)
+have_pkg mingw-w64-tools || need+=(mingw-w64-tools)
+have_cmd cmake  || need+=(cmake)
+have_cmd ninja  || need+=(ninja-build)
+have_cmd Xvfb   || need+=(xvfb)
+have_cmd xvfb-run || need+=(xvfb)
+have_cmd import || need+=(imagemagick)
+have_cmd xdotool || need+=(xdotool)
+[ -f /usr/src/googletest/CMakeLists.txt ] || need+=(googletest)
+have_pkg wine64 || need+=(wine64)
+have_pkg wine   || need+=(wine)
+
+i386=0
+dpkg --print-foreign-architectures | grep -qx i386 || i386=1
+have_pkg wine32:i386 || need+=(wine32:i386)
+
+# Some virtual machines' kernels cannot run 32-bit x86 programs, and Wine's
+# 32-bit loader is one. There the loader runs under qemu's user-mode emulator,
+# registered as the handler of 32-bit x86 programs (a one-time cost of about a
+# minute per 32-bit Windows process start).
+runs_i386() { [ -x /usr/lib/wine/wine ] && /usr/lib/wine/wine --version >/dev/null 2>&1; }
+emulate_i386=0
+if have_pkg wine32:i386 && ! runs_i386; then
+  emulate_i386=1
+  have_cmd qemu-i386-static || need+=(qemu-user-static)
+fi
+
+register_i386_emulator() {
+  [ -e /proc/sys/fs/binfmt_misc/register ] ||
+    mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc
+  if [ ! -e /proc/sys/fs/binfmt_misc/qemu-i386 ]; then
+    echo ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386-static:F' \
+      > /proc/sys/fs/binfmt_misc/register
+  fi
+  runs_i386 || { echo "setup: 32-bit x86 programs still do not run" >&2; exit 1; }
+}
+
+if [ "${#need[@]}" -eq 0 ] && [ "$i386" -eq 0 ]; then
+  if [ "$emulate_i386" -eq 1 ]; then register_i386_emulator; fi
+  exit 0
+fi
+
+if [ "$(id -u)" -ne 0 ]; then
+  echo "setup: these packages are missing: ${need[*]}; run this script as root" >&2
+  exit 1
+fi
+
+echo "setup: installing ${need[*]}"
+export DEBIAN_FRONTEND=noninteractive
+[ "$i386" -eq 1 ] && dpkg --add-architecture i386
+apt-get update -qq
+apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
+if have_pkg wine32:i386 && ! runs_i386; then
+  have_cmd qemu-i386-static || apt-get install -y -qq --no-install-recommends qemu-user-static >/dev/null
+  register_i386_emulator
+fi
+echo "setup: done"
