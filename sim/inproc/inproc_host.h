@@ -1,0 +1,50 @@
+/*
+ * inproc_host.h - the in-process host of the simulated synthesizer.
+ *
+ * A test loads the shipped mxusbd64.dll or mxusbd.dll with inproc_load_library;
+ * the host then replaces the DLL's imports of CreateFileW, CreateFileA,
+ * DeviceIoControl and CloseHandle in its import address table, so that the
+ * library's device requests reach the one SimModel of this process. The
+ * library's entry point has run before the patch, so a freshly loaded library
+ * starts with its channel closed (or holding a real handle, which then fails
+ * and is replaced at the first request): the first export that needs the
+ * device reconnects through the simulator.
+ *
+ * Handles to the simulated device are small fake values that the host tracks;
+ * CloseHandle of any other handle goes to the real CloseHandle, and
+ * DeviceIoControl on any other handle (NULL, INVALID_HANDLE_VALUE, a stale
+ * one) fails with ERROR_INVALID_HANDLE.
+ */
+#ifndef INPROC_HOST_H
+#define INPROC_HOST_H
+
+#include <windows.h>
+#include <stdint.h>
+#include "synth_model.h"
+
+/* Loads the library and patches it. Returns NULL when it cannot be loaded or
+ * patched. Call FreeLibrary as usual to unload it. */
+HMODULE inproc_load_library(const wchar_t *path);
+
+/* Patches a module that is already loaded (after a second load of a DLL that
+ * had been unloaded, say). Returns true when all four imports were found. */
+bool inproc_patch_module(HMODULE module);
+
+/* The model behind every patched module of this process. Hold the lock while
+ * reading or scripting it when library threads may be issuing requests. */
+SimModel *inproc_model(void);
+void inproc_lock(void);
+void inproc_unlock(void);
+
+/* Convenience calls that take the lock themselves. */
+void inproc_reset(void);                          /* sim_init; open fake handles turn stale */
+void inproc_unplug(void);
+void inproc_replug(void);
+void inproc_report(const uint8_t *bytes, uint32_t count);
+void inproc_fail_next(uint32_t requests);
+void inproc_busy_next(uint32_t transfers);
+uint32_t inproc_log_copy(SimLogEntry *out, uint32_t max); /* returns entries copied */
+void inproc_clear_log(void);
+uint32_t inproc_open_handles(void);               /* fake handles now open */
+
+#endif /* INPROC_HOST_H */
