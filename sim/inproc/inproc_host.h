@@ -10,10 +10,25 @@
  * and is replaced at the first request): the first export that needs the
  * device reconnects through the simulator.
  *
- * Handles to the simulated device are small fake values that the host tracks;
- * CloseHandle of any other handle goes to the real CloseHandle, and
- * DeviceIoControl on any other handle (NULL, INVALID_HANDLE_VALUE, a stale
- * one) fails with ERROR_INVALID_HANDLE.
+ * Handles to the simulated device are fake values (0x4D580000 + 4*slot) that
+ * the host tracks; CloseHandle of any other handle goes to the real
+ * CloseHandle. DeviceIoControl:
+ *   - on an open fake handle: the model's answer; a failed request gives
+ *     FALSE with ERROR_GEN_FAILURE (also on a handle from before an unplug or
+ *     an inproc_reset, whose generation the model no longer accepts);
+ *   - on NULL, INVALID_HANDLE_VALUE or a closed fake handle: FALSE with
+ *     ERROR_INVALID_HANDLE; likewise one of the product's four control codes
+ *     on a real handle (in a patched process the simulator is the device);
+ *   - any other code on a real handle: the real DeviceIoControl.
+ * CreateFileW/A of "\\.\mxusb-0" (case-insensitive) opens a fake handle, or
+ * fails with ERROR_FILE_NOT_FOUND while the model is unplugged; any other path
+ * goes to the real function. Overlapped requests on fake handles fail with
+ * ERROR_INVALID_PARAMETER (the device is used synchronously).
+ *
+ * Thread safety: every function here and every hooked call may be made from
+ * any thread; one critical section (inproc_lock) guards the model and the
+ * handle table, and it is recursive, so a thread holding it may call the
+ * convenience functions or the library.
  */
 #ifndef INPROC_HOST_H
 #define INPROC_HOST_H
@@ -27,7 +42,8 @@
 HMODULE inproc_load_library(const wchar_t *path);
 
 /* Patches a module that is already loaded (after a second load of a DLL that
- * had been unloaded, say). Returns true when all four imports were found. */
+ * had been unloaded, say). Returns true when the module imports CreateFileW or
+ * CreateFileA, DeviceIoControl and CloseHandle and all of them were replaced. */
 bool inproc_patch_module(HMODULE module);
 
 /* The model behind every patched module of this process. Hold the lock while
