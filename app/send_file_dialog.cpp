@@ -1,0 +1,77 @@
+/*
+ * send_file_dialog.cpp - the Send File dialog (IicSendFileUsb, command 102):
+ * streams a file byte by byte through the speech output and closes the text
+ * with 0x0B; the dialog stays open for the next file.
+ */
+#include <windows.h>
+#include <stdio.h>
+
+#include "app_state.h"
+#include "dictionary_check.h"
+#include "mxusb_protocol.h"
+#include "mxusbd.h"
+#include "resource.h"
+#include "services.h"
+
+#define SEND_FILE_CAPTION "Morvox USB  -  Send Text File"
+#define DRIVER_NOT_LOADED "***Error: Morvox USB driver mxusb.sys is not loaded."
+
+static void SendFile(HWND dialog)
+{
+    char path[256];
+    char message[512];
+
+    GetDlgItemTextA(dialog, IDC_TEXT_EDIT, path, sizeof path);
+    if (!USBMX_CheckWdmStatus()) {
+        MessageBoxA(dialog, DRIVER_NOT_LOADED, SEND_FILE_CAPTION, MB_OK);
+        return;
+    }
+    LowerCasePath(path); /* the edit keeps what the user typed */
+
+    FILE *file = fopen(path, "rb");
+    if (!file) {
+        snprintf(message, sizeof message, "The file %s could not be found.", path);
+        MessageBoxA(dialog, message, SEND_FILE_CAPTION, MB_OK);
+        return;
+    }
+    DisplaySuppressed = 0;
+
+    /* Each byte goes to the library as soon as it is read, unbuffered and
+     * uninspected; the library's filter decides what reaches the unit. */
+    int c;
+    while ((c = ReadFileByte(file)) >= 0)
+        USBMX_WriteByte(c);
+    fclose(file);
+    USBMX_WriteByte(SYNTH_END_OF_TEXT);
+
+    if (c == BYTE_READ_ERROR) {
+        /* What was read has been spoken and closed; the path stays in the
+         * edit so the user can try again. */
+        snprintf(message, sizeof message, "***Error: The file %s could not be read.", path);
+        MessageBoxA(dialog, message, SEND_FILE_CAPTION, MB_OK);
+        return;
+    }
+    SetDlgItemTextA(dialog, IDC_TEXT_EDIT, "");
+}
+
+INT_PTR CALLBACK SendFileDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    (void)lParam;
+    switch (message) {
+    case WM_INITDIALOG:
+        SetDlgItemTextA(dialog, IDC_TEXT_EDIT, "");
+        SetFocus(GetDlgItem(dialog, IDC_TEXT_EDIT));
+        break;
+    case WM_COMMAND:
+        switch (LOWORD(wParam)) {
+        case IDOK:
+            SendFile(dialog);
+            break;
+        case IDCANCEL:
+            EndDialog(dialog, 0);
+            break;
+        }
+        break;
+    }
+    return FALSE;
+}
