@@ -1,0 +1,151 @@
+/*
+ * index_input.cpp - the index input path: the ReaderThread that polls the
+ * device and fills the IndexRing, window notification, and the exports that
+ * read, halt and resume collection.
+ */
+#include "library_state.h"
+#include "mxusbd.h"
+
+std::atomic<HWND> g_notify_window{NULL};
+std::atomic<UINT> g_notify_message{0};
+std::atomic<int32_t> g_read_requested{0};
+
+#define READER_WAIT_MS        20 /* longest wait for the ReaderWakeEvent */
+#define READER_CYCLE_SLEEP_MS 5
+#define NOTIFY_PER_CYCLE      16
+
+BOOL WakeReader(void)
+{
+    AcquireSRWLockShared(&g_event_lock);
+    BOOL ok = g_reader_wake != NULL ? SetEvent(g_reader_wake) : FALSE;
+    ReleaseSRWLockShared(&g_event_lock);
+    return ok;
+}
+
+void RetireWakeEvent(HANDLE *slot, HANDLE event)
+{
+    AcquireSRWLockExclusive(&g_event_lock);
+    if (*slot == event)
+        *slot = NULL;
+    ReleaseSRWLockExclusive(&g_event_lock);
+    CloseHandle(event);
+}
+
+void PollDevice(void)
+{
+    if (g_connected.load() == 0) {
+        ReconnectDevice();
+        return;
+    }
+    /* A reset of the ring after this point makes what this poll reads stale. */
+    uint32_t epoch = g_shared.index_epoch.load(std::memory_order_acquire);
+
+    TransferHeader header;
+    header.mode = TRANSFER_POLL;
+    header.busy = 0;
+    unsigned char poll_byte = SYNTH_POLL_BYTE;
+    DWORD pending = 0;
+    if (!DeviceRequest(IOCTL_SYNTH_TRANSFER, &header, sizeof header, &poll_byte, 1, &pending)) {
+        ReconnectDevice();
+        return;
+    }
+    if (pending == 0)
+        return;
+    Sleep(1);
+
+    header.mode = TRANSFER_READ;
+    header.busy = 0;
+    unsigned char bytes[SYNTH_MAX_READ];
+    DWORD returned = 0;
+    if (!DeviceRequest(IOCTL_SYNTH_READ, &header, sizeof header, bytes, sizeof bytes, &returned)) {
+        ReconnectDevice();
+        return;
+    }
+    int count = (int)returned;
+    if (count > SYNTH_MAX_READ)
+        count = SYNTH_MAX_READ; /* never beyond the buffer, whatever the driver claims */
+    for (int i = 0; i < count; ++i) {
+        if (bytes[i] != SYNTH_NO_BYTE)
+            PutIndexByte(bytes[i], epoch);
+    }
+}
+
+/* Posts up to 16 bytes from the ring to the registered window, in order. The
+ * window is read again before each byte; once it is NULL the rest stay in the
+ * ring for USBMX_ReadByte. */
+static void NotifyWindow(void)
+{
+    for (int i = 0; i < NOTIFY_PER_CYCLE; ++i) {
+        HWND window = g_notify_window.load();
+        if (window == NULL)
+            return;
+        int b = GetIndexByte();
+        if (b == -1)
+            return;
+#if defined(_WIN64)
+        PostMessageW(window, g_notify_message.load(), (WPARAM)b, 0);
+#else
+        PostMessageA(window, g_notify_message.load(), (WPARAM)b, 0);
+#endif
+    }
+}
+
+DWORD WINAPI ReaderThread(LPVOID)
+{
+    HANDLE wake = g_reader_wake; /* set before the thread was started */
+    g_reader_started.store(1);
+    while (g_reader_quit.load() == 0) {
+        WaitForSingleObject(wake, READER_WAIT_MS);
+        if (g_shared.index_halted.load(std::memory_order_acquire) != 0)
+            continue;
+        PollDevice();
+        NotifyWindow();
+        Sleep(READER_CYCLE_SLEEP_MS);
+    }
+    RetireWakeEvent(&g_reader_wake, wake);
+    g_reader_stopped.store(1); /* the last thing: unload may now let the image go */
+    return 0;
+}
+
+extern "C" int MXUSB_CALL USBMX_ReadByte(void)
+{
+    if (g_connected.load() == 0) {
+        ReconnectDevice();
+        return -1;
+    }
+    g_read_requested.store(1);
+    WakeReader();
+    return GetIndexByte();
+}
+
+extern "C" void MXUSB_CALL USBMX_DisableReadByte(void)
+{
+    g_read_requested.store(0);
+}
+
+extern "C" int MXUSB_CALL USBMX_ForceIndexRead(void)
+{
+    return WakeReader();
+}
+
+extern "C" void MXUSB_CALL USBMX_HaltIndexes(int clear)
+{
+    g_shared.index_halted.store(1, std::memory_order_release);
+    if (clear)
+        ResetRings(true, false, -1);
+}
+
+extern "C" void MXUSB_CALL USBMX_ResumeIndexes(int clear)
+{
+    if (clear)
+        ResetRings(true, false, 0);
+    else
+        g_shared.index_halted.store(0, std::memory_order_release);
+}
+
+extern "C" int MXUSB_CALL USBMX_RegisterWindowIndexes(HWND window, UINT message)
+{
+    g_notify_message.store(message);
+    g_notify_window.store(window);
+    return 1;
+}
