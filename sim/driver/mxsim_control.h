@@ -27,14 +27,18 @@
  * next N" code here); busy handling is covered by the in-process tests
  * (sim/inproc), where the model writes the caller's header directly.
  *
- * Plain C (C89 declarations, fixed-size types); client code includes
- * <windows.h> itself before calling DeviceIoControl.
+ * Plain declarations with fixed-size types; client code includes <windows.h>
+ * itself before calling DeviceIoControl. The structures need synth_model.h
+ * (a C++ header); code that wants only the names and codes defines
+ * MXSIM_CONTROL_NAMES_ONLY before including this file.
  */
 #ifndef MXSIM_CONTROL_H
 #define MXSIM_CONTROL_H
 
 #include <stdint.h>
+#ifndef MXSIM_CONTROL_NAMES_ONLY
 #include "synth_model.h" /* struct SimLogEntry, enum SimReplyMode */
+#endif
 
 /* The control device, as user mode opens it. */
 #define MXSIM_CONTROL_PATH_A  "\\\\.\\mxsim-control"
@@ -46,9 +50,10 @@
 #define MXSIM_CONTROL_DEVICE_NAME  L"\\Device\\mxsimctl"
 #define MXSIM_CONTROL_LINK_NAME    L"\\DosDevices\\mxsim-control"
 
-/* Service name under which mxsimctl installs the driver. */
-#define MXSIM_SERVICE_NAME_A  "mxusb"
-#define MXSIM_SERVICE_NAME_W L"mxusb"
+/* Service name under which mxsimctl installs the driver (not "mxusb", so
+ * that installing the stand-in never rewrites a real driver's service). */
+#define MXSIM_SERVICE_NAME_A  "mxusbsim"
+#define MXSIM_SERVICE_NAME_W L"mxusbsim"
 
 /* CTL_CODE(FILE_DEVICE_UNKNOWN, function, METHOD_BUFFERED, FILE_ANY_ACCESS),
  * with functions 0x900.. (apart from the product device's 0x801..0x81C). */
@@ -117,6 +122,8 @@
 #define MXSIM_IOCTL_GET_DICT       MXSIM_CTL(0x913) /* the last user dictionary */
 #define MXSIM_IOCTL_GET_BOOT       MXSIM_CTL(0x914) /* the boot image */
 
+#ifndef MXSIM_CONTROL_NAMES_ONLY
+
 /* Output of MXSIM_IOCTL_GET_STATE. `size` is sizeof(MxsimState) as the
  * driver knows it; a client checks it against its own. */
 typedef struct MxsimState {
@@ -171,5 +178,7 @@ typedef struct MxsimBlob {
     uint8_t data[1];    /* really `count` bytes */
 } MxsimBlob;
 #define MXSIM_BLOB_HEADER 12u
+
+#endif /* MXSIM_CONTROL_NAMES_ONLY */
 
 #endif /* MXSIM_CONTROL_H */
