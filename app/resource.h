@@ -1,0 +1,51 @@
+/*
+ * resource.h - every resource id of the utility mxuapp64, included by the
+ * resource script (mxuapp.rc, services_dialogs.rc) and by the code.
+ *
+ * Ranges:
+ *   named resources   menu, icon, dialog templates (names, not numbers)
+ *   100 - 199         menu commands (WM_COMMAND ids of the main window)
+ *   200 - 299         dialog controls (shared by all dialogs)
+ *   1 and 2           IDOK and IDCANCEL, the buttons of every dialog
+ *   900 - 999         version resource
+ */
+#ifndef MXUAPP_RESOURCE_H
+#define MXUAPP_RESOURCE_H
+
+/* Named resources. The script names them bare (TESTMENU MENU ...); the code
+ * passes these strings to LoadIcon, RegisterClass and DialogBoxParam. */
+#define IDS_CLASS_NAME        "TEST_CLASS"
+#define IDR_MENU_NAME         "TESTMENU"
+#define IDI_ICON_NAME         "TESTIcon"
+#define IDD_SEND_TEXT_NAME    "IicSendTextUsb"
+#define IDD_SEND_FILE_NAME    "IicSendFileUsb"
+#define IDD_COMPILE_DICT_NAME "IicCompileDict"
+#define IDD_DOWNLOAD_DICT_NAME "IicDownloadDict"
+
+/* Menu commands. 103 is not used; 105 has no menu item (only a WM_COMMAND
+ * from elsewhere opens the Compile Dictionary dialog). */
+#define IDM_EXIT              100
+#define IDM_SEND_TEXT         101
+#define IDM_SEND_FILE         102
+#define IDM_VERSION_INFO      104
+#define IDM_COMPILE_DICT      105
+#define IDM_DOWNLOAD_DICT     106
+
+/* Dialog controls. */
+#define IDC_STATIC_LABEL      (-1)
+#define IDC_TEXT_EDIT         202  /* the one edit field of every dialog */
+#define IDC_LANG_US_ENGLISH   220  /* Download User Dictionary: language radio buttons */
+#define IDC_LANG_UK_ENGLISH   221
+#define IDC_LANG_CAST_SPANISH 222
+#define IDC_LANG_LATAM_SPANISH 223
+#define IDC_LANG_FRENCH       224
+#define IDC_LANG_GERMAN       225
+
+/* Version resource. */
+#define IDV_VERSION_INFO      1
+
+/* Window message under which the library posts each received byte to the
+ * main window (WM_USER + 256). */
+#define MX_INDEX_NOTIFY_MESSAGE 1280
+
+#endif /* MXUAPP_RESOURCE_H */
