@@ -1,0 +1,148 @@
+#include "mx_test_support.h"
+
+#include <tlhelp32.h>
+#include <string.h>
+
+std::wstring MxLibraryPath(void)
+{
+    wchar_t path[MAX_PATH];
+    DWORD n = GetModuleFileNameW(NULL, path, MAX_PATH);
+    std::wstring dir(path, n);
+    dir.resize(dir.find_last_of(L"\\/") + 1);
+    return dir + (MX_IS_32BIT ? L"mxusbd.dll" : L"mxusbd64.dll");
+}
+
+bool MxResolve(HMODULE module, MxApi *api)
+{
+    bool ok = true;
+#define MX_API_ENTRY(name)                                                                  \
+    api->name = (decltype(api->name))(void *)GetProcAddress(module, "USBMX_" #name);         \
+    if (!api->name) {                                                                        \
+        ADD_FAILURE() << "export USBMX_" #name " not found";                                 \
+        ok = false;                                                                          \
+    }
+#include "mx_api_entries.h"
+#undef MX_API_ENTRY
+    return ok;
+}
+
+static IMAGE_NT_HEADERS *NtHeaders(HMODULE module)
+{
+    BYTE *base = (BYTE *)module;
+    return (IMAGE_NT_HEADERS *)(base + ((IMAGE_DOS_HEADER *)base)->e_lfanew);
+}
+
+MxSharedSection *MxFindShared(HMODULE module)
+{
+    IMAGE_NT_HEADERS *nt = NtHeaders(module);
+    IMAGE_SECTION_HEADER *s = IMAGE_FIRST_SECTION(nt);
+    for (unsigned i = 0; i < nt->FileHeader.NumberOfSections; ++i, ++s) {
+        if (strncmp((const char *)s->Name, ".shared", 8) == 0) {
+            MxSharedSection *shared = (MxSharedSection *)((BYTE *)module + s->VirtualAddress);
+            return shared->magic == MX_SHARED_MAGIC ? shared : NULL;
+        }
+    }
+    return NULL;
+}
+
+void **MxFindImportSlot(HMODULE module, const char *name)
+{
+    BYTE *base = (BYTE *)module;
+    IMAGE_DATA_DIRECTORY dir = NtHeaders(module)->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    for (IMAGE_IMPORT_DESCRIPTOR *d = (IMAGE_IMPORT_DESCRIPTOR *)(base + dir.VirtualAddress); d->Name; d++) {
+        IMAGE_THUNK_DATA *iat = (IMAGE_THUNK_DATA *)(base + d->FirstThunk);
+        IMAGE_THUNK_DATA *names = (IMAGE_THUNK_DATA *)(base + d->OriginalFirstThunk);
+        for (size_t i = 0; iat[i].u1.Function; i++) {
+            if (IMAGE_SNAP_BY_ORDINAL(names[i].u1.Ordinal))
+                continue;
+            const char *n = (const char *)((IMAGE_IMPORT_BY_NAME *)(base + names[i].u1.AddressOfData))->Name;
+            if (strcmp(n, name) == 0)
+                return (void **)&iat[i].u1.Function;
+        }
+    }
+    return NULL;
+}
+
+const SimLogEntry *MxLog(uint32_t *n)
+{
+    static SimLogEntry entries[SIM_LOG_CAPACITY];
+    *n = inproc_log_copy(entries, SIM_LOG_CAPACITY);
+    return entries;
+}
+
+static std::string SentBytes(uint32_t mode)
+{
+    uint32_t n;
+    const SimLogEntry *log = MxLog(&n);
+    std::string out;
+    for (uint32_t i = 0; i < n; ++i) {
+        const SimLogEntry &e = log[i];
+        if (e.code == IOCTL_SYNTH_TRANSFER && e.mode == mode && e.ok && !e.busy)
+            out.append((const char *)e.data, e.length < SIM_LOG_DATA ? e.length : SIM_LOG_DATA);
+    }
+    return out;
+}
+
+std::string MxSentData(void) { return SentBytes(TRANSFER_DATA); }
+std::string MxSentImmediate(void) { return SentBytes(TRANSFER_IMMEDIATE); }
+
+int MxCountRequests(uint32_t code, int mode)
+{
+    uint32_t n;
+    const SimLogEntry *log = MxLog(&n);
+    int count = 0;
+    for (uint32_t i = 0; i < n; ++i)
+        if (log[i].code == code && (mode < 0 || log[i].mode == (uint32_t)mode))
+            ++count;
+    return count;
+}
+
+bool MxWaitUntil(const std::function<bool()> &cond, DWORD timeout_ms)
+{
+    DWORD start = GetTickCount();
+    while (!cond()) {
+        if (GetTickCount() - start > timeout_ms)
+            return cond();
+        Sleep(2);
+    }
+    return true;
+}
+
+int MxThreadCount(void)
+{
+    HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    THREADENTRY32 te;
+    te.dwSize = sizeof te;
+    int count = 0;
+    for (BOOL more = Thread32First(snap, &te); more; more = Thread32Next(snap, &te))
+        if (te.th32OwnerProcessID == GetCurrentProcessId())
+            ++count;
+    CloseHandle(snap);
+    return count;
+}
+
+void LibTest::SetUp()
+{
+    inproc_reset();
+    module = inproc_load_library(MxLibraryPath().c_str());
+    ASSERT_TRUE(module != NULL) << "cannot load the library, error " << GetLastError();
+    ASSERT_TRUE(MxResolve(module, &mx));
+    shared = MxFindShared(module);
+    ASSERT_TRUE(shared != NULL) << "no .shared section with the ring layout";
+}
+
+void LibTest::TearDown()
+{
+    if (module) {
+        mx.CloseSynth();
+        FreeLibrary(module);
+    }
+}
+
+void LibTest::WriteAndWait(const std::string &bytes, size_t expect_sent)
+{
+    for (unsigned char c : bytes)
+        mx.WriteByte(c);
+    EXPECT_TRUE(MxWaitUntil([&] { return MxSentData().size() >= expect_sent; }, 5000))
+        << "got " << MxSentData().size() << " data bytes, expected " << expect_sent;
+}
