@@ -137,6 +137,11 @@ extern "C" int mxsim_host_request(uint64_t now_us, uint32_t generation, uint32_t
     return r.ok != 0;
 }
 
+extern "C" int mxsim_host_present(void)
+{
+    return g_model.present ? 1 : 0;
+}
+
 extern "C" int mxsim_host_control(uint32_t code, void *buffer, uint32_t in_len,
                                   uint32_t out_len, uint32_t *information)
 {

@@ -41,6 +41,9 @@ int mxsim_host_request(uint64_t now_us, uint32_t generation, uint32_t code,
                        void *in, uint32_t in_len, void *out, uint32_t out_len,
                        uint32_t *bytes_returned);
 
+/* 1 while the unit is plugged in, else 0. */
+int mxsim_host_present(void);
+
 /* One request on the control device (METHOD_BUFFERED: `buffer` holds in_len
  * input bytes and receives the output, out_len bytes at most). Returns a
  * MxsimHostStatus; *information = output bytes written (0 on failure). */

@@ -15,6 +15,15 @@
  * IRP_MJ_CLEANUP and IRP_MJ_CLOSE comes first closes it there, once. Both
  * fields are changed under g_lock.
  *
+ * Unplugging also removes the link \DosDevices\mxusb-0 (replugging restores
+ * it), as a removed USB device's name disappears: opening \\.\mxusb-0 then
+ * fails before the driver is asked. Wine does not pass a failed
+ * IRP_MJ_CREATE back to CreateFile, so the link is what makes the open fail
+ * there; the check in product_create covers the moment between the two.
+ * The link follows the model's `present` flag after every control request
+ * that may change it; g_link_mutex serialises those updates (the link calls
+ * need PASSIVE_LEVEL, so they cannot run under the spin lock).
+ *
  * The driver never answers `busy`: it cannot write the caller's
  * TransferHeader (see mxsim_control.h).
  */
@@ -26,6 +35,8 @@
 #include "mxsim_host.h"
 
 static KSPIN_LOCK g_lock;
+static KMUTEX g_link_mutex;
+static int g_link_present; /* guarded by g_link_mutex */
 static PDEVICE_OBJECT g_product; /* set in DriverEntry, cleared by unload */
 static PDEVICE_OBJECT g_control;
 
@@ -131,22 +142,50 @@ static NTSTATUS product_ioctl(PIRP irp, PIO_STACK_LOCATION stack)
     return complete(irp, STATUS_SUCCESS, returned);
 }
 
+/* --- the product device's name follows the plug --- */
+
+static NTSTATUS set_product_link(int present)
+{
+    UNICODE_STRING name, link;
+    RtlInitUnicodeString(&name, MXSIM_PRODUCT_DEVICE_NAME);
+    RtlInitUnicodeString(&link, MXSIM_PRODUCT_LINK_NAME);
+    return present ? IoCreateSymbolicLink(&link, &name) : IoDeleteSymbolicLink(&link);
+}
+
+static void sync_product_link(void)
+{
+    KIRQL irql;
+    int present;
+
+    KeWaitForSingleObject(&g_link_mutex, Executive, KernelMode, FALSE, NULL);
+    KeAcquireSpinLock(&g_lock, &irql);
+    present = mxsim_host_present();
+    KeReleaseSpinLock(&g_lock, irql);
+    if (present != g_link_present && NT_SUCCESS(set_product_link(present)))
+        g_link_present = present;
+    KeReleaseMutex(&g_link_mutex, FALSE);
+}
+
 /* --- the control device --- */
 
 static NTSTATUS control_ioctl(PIRP irp, PIO_STACK_LOCATION stack)
 {
+    const ULONG code = stack->Parameters.DeviceIoControl.IoControlCode;
     uint32_t information = 0;
     KIRQL irql;
     int result;
     NTSTATUS status;
 
     KeAcquireSpinLock(&g_lock, &irql);
-    result = mxsim_host_control(stack->Parameters.DeviceIoControl.IoControlCode,
+    result = mxsim_host_control(code,
                                 irp->AssociatedIrp.SystemBuffer,
                                 stack->Parameters.DeviceIoControl.InputBufferLength,
                                 stack->Parameters.DeviceIoControl.OutputBufferLength,
                                 &information);
     KeReleaseSpinLock(&g_lock, irql);
+
+    if (code == MXSIM_IOCTL_UNPLUG || code == MXSIM_IOCTL_REPLUG || code == MXSIM_IOCTL_RESET)
+        sync_product_link();
 
     switch (result) {
     case MXSIM_HOST_OK: status = STATUS_SUCCESS; break;
@@ -200,6 +239,10 @@ static VOID NTAPI driver_unload(PDRIVER_OBJECT driver)
 {
     (void)driver;
     delete_device(&g_control, MXSIM_CONTROL_LINK_NAME);
+    if (g_product && !g_link_present) {
+        IoDeleteDevice(g_product); /* its link is already gone */
+        g_product = NULL;
+    }
     delete_device(&g_product, MXSIM_PRODUCT_LINK_NAME);
 }
 
@@ -236,6 +279,7 @@ NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registry_path)
     g_query_interrupt_time = (QueryInterruptTimeFn)MmGetSystemRoutineAddress(&routine);
 
     KeInitializeSpinLock(&g_lock);
+    KeInitializeMutex(&g_link_mutex, 0);
     mxsim_host_init();
 
     driver->MajorFunction[IRP_MJ_CREATE] = dispatch;
@@ -246,6 +290,7 @@ NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registry_path)
 
     status = create_device(driver, MXSIM_PRODUCT_DEVICE_NAME, MXSIM_PRODUCT_LINK_NAME,
                            &g_product);
+    g_link_present = NT_SUCCESS(status);
     if (NT_SUCCESS(status))
         status = create_device(driver, MXSIM_CONTROL_DEVICE_NAME, MXSIM_CONTROL_LINK_NAME,
                                &g_control);
