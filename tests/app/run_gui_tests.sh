@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# Runs app_gui_tests.exe of a build tree: gives it a virtual display (Xvfb),
+# brings the driver host up in the GUI tests' own Wine prefix, runs the tests
+# and turns their screenshots into PNG files.
+#
+#   run_gui_tests.sh BUILD [GTEST ARGS...]
+#
+# Screenshots: BUILD/test-output/screens/*.png. The prefix build/wine-gui is
+# used by one run at a time (flock); its Wine server is started for the run
+# and stopped after it, so the desktop always belongs to this display.
+set -uo pipefail
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+[ $# -ge 1 ] || { echo "usage: run_gui_tests.sh BUILD [GTEST ARGS...]" >&2; exit 2; }
+BUILD=$(cd "$1" && pwd) || exit 2
+shift
+export MX_WINEPREFIX=${MXUAPP_GUI_PREFIX:-$ROOT/build/wine-gui}
+
+if [ -z "${MXUAPP_GUI_DISPLAY:-}" ]; then
+  mkdir -p "$(dirname "$MX_WINEPREFIX")"
+  exec 9>"$MX_WINEPREFIX.run-lock"
+  flock 9
+  exec env MXUAPP_GUI_DISPLAY=1 xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$BUILD" "$@"
+fi
+
+OUT=$BUILD/test-output/screens
+mkdir -p "$OUT"
+rm -f "$OUT"/*.bmp "$OUT"/*.png
+
+SIMDRV=$ROOT/scripts/simdrv.sh
+"$SIMDRV" down >/dev/null 2>&1
+trap '"$SIMDRV" down >/dev/null 2>&1' EXIT
+"$SIMDRV" up "$BUILD" || { echo "run_gui_tests: the driver host did not come up"; exit 1; }
+
+export MXUAPP_SCREENS="Z:$(echo "$OUT" | tr / '\\')"
+timeout 900 "$SIMDRV" run "$BUILD/bin/app_gui_tests.exe" "$@"
+status=$?
+
+for bmp in "$OUT"/*.bmp; do
+  [ -e "$bmp" ] || continue
+  convert "$bmp" "${bmp%.bmp}.png" && rm -f "$bmp"
+done
+echo "run_gui_tests: screenshots in $OUT"
+exit $status
