@@ -64,8 +64,8 @@
 
 #define SIM_LOG_CAPACITY        8192  /* request log entries kept (oldest kept; later ones counted as dropped) */
 #define SIM_LOG_DATA            64    /* data bytes kept per log entry */
-#define SIM_REPORT_CAPACITY     65536 /* bytes waiting to be reported to the host */
-#define SIM_TRANSCRIPT_CAPACITY 65536 /* spoken text kept, texts separated by '\n' */
+#define SIM_REPORT_CAPACITY     65536 /* bytes waiting to be reported to the host (more: report_dropped) */
+#define SIM_TRANSCRIPT_CAPACITY 65536 /* spoken text kept, each text ended by '\n' (more: transcript_dropped) */
 #define SIM_TEXT_CAPACITY       4096  /* the text being collected before its 0x0B */
 #define SIM_DICT_CAPACITY       65536 /* user dictionary bytes kept */
 #define SIM_BOOT_CAPACITY       65536 /* boot file bytes kept */
@@ -74,7 +74,8 @@
 enum SimReplyMode {
     SIM_REPLIES_ON = 0,    /* correct replies */
     SIM_REPLIES_OFF = 1,   /* no reply at all */
-    SIM_REPLIES_WRONG = 2  /* replies with wrong values (sum+1, other version bytes, 'x' for 'f', '?' for ':') */
+    SIM_REPLIES_WRONG = 2  /* replies with wrong values: sum+1, each version byte +1 (0xFE gives
+                              0x00, never 0xFF), 'x' for 'f', '?' for ':' */
 };
 
 /* One recorded request, in arrival order. */
