@@ -12,7 +12,9 @@
  * result and USBMX_CheckWdmStatus are the only report.
  *
  * Calling order: load; USBMX_OpenSynth; optionally USBMX_RegisterWindowIndexes;
- * writes and reads in any order; USBMX_CloseSynth; unload.
+ * writes and reads in any order; USBMX_CloseSynth; unload. Unloading without
+ * USBMX_CloseSynth stops the library's threads (FreeLibrary waits for them,
+ * at most 5 s each) and closes the device without sending anything.
  *
  * Thread safety: every function may be called from any thread of the process,
  * also while the library's own threads run (the reader thread, and in the
@@ -50,7 +52,9 @@ extern "C" {
 /* Opens the device if it is not open and starts the library's threads.
  * Returns 1 when running; 0 when the device is absent or a thread or event
  * cannot be created (the channel is then left closed). Index collection stays
- * halted until a data write or USBMX_ResumeIndexes. */
+ * halted until a data write or USBMX_ResumeIndexes. Empties the index ring
+ * (32-bit: and the write queue). Called again without USBMX_CloseSynth, it
+ * first stops the threads of the earlier call, so one set runs. */
 MXUSB_API int MXUSB_CALL USBMX_OpenSynth(void);
 
 /* Stops speech (USBMX_ShutUp), stops the library's threads and closes the
@@ -131,7 +135,10 @@ MXUSB_API void MXUSB_CALL USBMX_ResumeIndexes(int clear);
 
 /* Has the reader thread post each received byte to window as message
  * (wParam = byte, lParam = 0), at most 16 per cycle, in order; a NULL window
- * ends notification. The window stays the caller's. Always returns 1. */
+ * ends notification and leaves the bytes for USBMX_ReadByte. A byte goes
+ * either to the window or to USBMX_ReadByte, never both. Nothing is posted
+ * while collection is halted. The window stays the caller's. Always
+ * returns 1. */
 MXUSB_API int MXUSB_CALL USBMX_RegisterWindowIndexes(HWND window, UINT message);
 
 #ifdef __cplusplus

@@ -16,6 +16,7 @@
 #include "mxusb_protocol.h"
 #include "inproc_host.h"
 #include "rings.h"
+#include "pe_image.h"
 
 #define MX_IS_32BIT (sizeof(void *) == 4)
 
@@ -29,10 +30,6 @@ struct MxApi {
 std::wstring MxLibraryPath(void);
 /* Resolves all 19 exports; false (and a test failure) when one is missing. */
 bool MxResolve(HMODULE module, MxApi *api);
-/* The library image's `.shared` section, or NULL when it is not found. */
-MxSharedSection *MxFindShared(HMODULE module);
-/* Address of the module's import slot for `name` (from any DLL), or NULL. */
-void **MxFindImportSlot(HMODULE module, const char *name);
 
 /* From the simulator's request log: the data bytes the device accepted in
  * TRANSFER_DATA requests, the out-of-band bytes, and request counts. */

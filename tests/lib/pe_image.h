@@ -1,0 +1,14 @@
+/* pe_image.h - finding things inside a loaded library image (tests, benchmarks). */
+#ifndef MX_PE_IMAGE_H
+#define MX_PE_IMAGE_H
+
+#include <windows.h>
+#include "rings.h"
+
+/* The library image's `.shared` section, or NULL when it is not found or
+ * does not start with MX_SHARED_MAGIC. */
+MxSharedSection *MxFindShared(HMODULE module);
+/* Address of the module's import slot for `name` (from any DLL), or NULL. */
+void **MxFindImportSlot(HMODULE module, const char *name);
+
+#endif
