@@ -43,15 +43,25 @@ int32_t GetLocalIndex(void)
     return LocalRingGet(&LocalIndexRing);
 }
 
+/* Has the main window repaint the index line when it next dispatches
+ * messages; safe from any thread, never blocks. */
+static void RepaintIndexLine(void)
+{
+    if (MainWindow)
+        InvalidateRect(MainWindow, &IndexTextRect, TRUE);
+}
+
 void ClearIndexDisplay(void)
 {
     LocalRingReset(&LocalIndexRing);
     IndexTextClear(&Display);
+    RepaintIndexLine();
 }
 
 void SetIndexDisplayLabel(void)
 {
     IndexTextSetLabel(&Display);
+    RepaintIndexLine();
 }
 
 const char *IndexDisplayLine(void)
@@ -75,7 +85,7 @@ void CloseMonitorWakeEvent(void)
 
 DWORD WINAPI IndexMonitorThread(LPVOID)
 {
-    IndexTextSetLabel(&Display);
+    SetIndexDisplayLabel();
     while (!QuitFlag) {
         WaitForSingleObject(MonitorWakeEvent, 30);
         if (MonitorPaused)
@@ -88,9 +98,7 @@ DWORD WINAPI IndexMonitorThread(LPVOID)
                 PutLocalIndex((int32_t)byte);
             if (!DisplaySuppressed) {
                 IndexTextAppendByte(&Display, byte);
-                /* Safe from any thread and never blocks: the main thread
-                 * paints when it next dispatches messages. */
-                InvalidateRect(MainWindow, &IndexTextRect, TRUE);
+                RepaintIndexLine();
             }
         }
         Sleep(5);
