@@ -265,12 +265,11 @@ TEST_F(AppGui, PlainTextEscapesAndLimits)
 {
     StartApp();
     OpenSendText();
+    // The escapes in detail are unit-tested; here they reach the unit.
     EXPECT_EQ("d:0b", SendPlain("")) << "an empty line";
-    EXPECT_EQ(Data("abc\x0b"), SendPlain("abc^")) << "a caret at the end";
     EXPECT_EQ(Data("\x0b" "A\x0b"), SendPlain("^kA"));
     EXPECT_EQ(Data(std::string("x\0\x0b", 3)), SendPlain("x^`y")) << "^` ends the text";
     EXPECT_EQ(Data("{RESET}\x0b"), SendPlain("{RESET}")) << "commands match with case";
-    EXPECT_EQ(Data("{reset} \x0b"), SendPlain("{reset} "));
 
     std::string long_line;
     for (int i = 0; i < 300; i++)
