@@ -146,6 +146,16 @@ inline bool wait_event(const char *name, DWORD timeout_ms)
     return r == WAIT_OBJECT_0;
 }
 
+/* Keeps the named events of one run open in this process for its whole
+ * life, so that a signal made before the other side opens the event is not
+ * lost with the last handle. */
+inline void hold_events(const std::string &tag, std::initializer_list<const char *> steps)
+{
+    static std::vector<HANDLE> held;
+    for (const char *step : steps)
+        held.push_back(event((tag + "_" + step).c_str()));
+}
+
 /* The folder of this program, with a trailing backslash. */
 inline std::string program_folder()
 {
