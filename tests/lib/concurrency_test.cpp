@@ -7,45 +7,94 @@
 #include <mutex>
 #include <algorithm>
 
-TEST_F(LibTest, ParallelReadersTakeEachByteOnce)
+/* Threads that call in at once. Wine's 32-bit loader runs under qemu's
+ * user-mode emulator here, and it crashes when two or more threads make
+ * server calls (SetEvent) at a high rate, with or without the library; so
+ * the 32-bit run races one caller against the library's own threads and a
+ * resetting thread. */
+static const int kCallers = MX_IS_32BIT ? 1 : 4;
+
+/* Runs `body` in kCallers threads at once and waits for them. */
+static void RunCallers(const std::function<void()> &body)
 {
-    ASSERT_EQ(1, mx.OpenSynth());
-    mx.ResumeIndexes(0);
-    uint8_t bytes[200];
-    for (int i = 0; i < 200; ++i)
-        bytes[i] = (uint8_t)(i + 1);
-    inproc_report(bytes, 200);
-    std::mutex lock;
-    std::vector<int> seen(256, 0);
-    std::atomic<int> total{0};
-    std::vector<std::thread> readers;
-    for (int t = 0; t < 4; ++t)
-        readers.emplace_back([&] {
-            DWORD start = GetTickCount();
-            while (total.load() < 200 && GetTickCount() - start < 10000) {
-                int b = mx.ReadByte();
-                if (b == -1) {
-                    Sleep(1);
-                    continue;
-                }
-                std::lock_guard<std::mutex> g(lock);
-                seen[b & 0xFF]++;
-                total++;
-            }
-        });
-    for (auto &r : readers)
-        r.join();
-    EXPECT_EQ(200, total.load());
-    for (int v = 0; v < 256; ++v)
-        EXPECT_EQ(v >= 1 && v <= 200 ? 1 : 0, seen[v]) << "byte " << v;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kCallers; ++t)
+        threads.emplace_back(body);
+    for (auto &t : threads)
+        t.join();
 }
 
-TEST_F(LibTest, ResetsDuringPutsNeverDeliverStaleBytes)
+/* Fills the IndexRing directly, under the library's own ring lock. */
+static void FillRing(MxSharedSection *shared, int count, int (*value)(int))
+{
+    while (InterlockedCompareExchange(&shared->lock, 1, 0) != 0)
+        Sleep(0);
+    for (int i = 0; i < count; ++i)
+        shared->index_ring.slots[i] = value(i);
+    shared->index_ring.read.store(0);
+    shared->index_ring.write.store(count);
+    InterlockedExchange(&shared->lock, 0);
+}
+
+TEST_F(LibTest, ParallelReadersTakeEachByteOnce)
+{
+    if (kCallers < 2)
+        GTEST_SKIP() << "needs several calling threads (see kCallers)";
+    ASSERT_EQ(1, mx.OpenSynth()); /* collection halted: only the readers touch the ring */
+    const int stored = MX_IS_32BIT ? 4000 : 20000;
+    FillRing(shared, stored, [](int i) { return i % 254 + 1; });
+    std::mutex lock;
+    std::vector<int> seen(256, 0);
+    RunCallers([&] {
+        std::vector<int> mine(256, 0);
+        for (int b; (b = mx.ReadByte()) != -1;)
+            mine[b & 0xFF]++;
+        std::lock_guard<std::mutex> g(lock);
+        for (int v = 0; v < 256; ++v)
+            seen[v] += mine[v];
+    });
+    for (int v = 0; v < 256; ++v) {
+        int expected = v == 0 || v > 254 ? 0 : stored / 254 + (v - 1 < stored % 254 ? 1 : 0);
+        EXPECT_EQ(expected, seen[v]) << "byte " << v << " read " << seen[v] << " times";
+    }
+}
+
+TEST_F(LibTest, ResetsDuringReadsLeaveNoStaleBytes)
 {
     ASSERT_EQ(1, mx.OpenSynth());
-    /* Unwritten slots hold a marker that is never reported. */
-    for (int i = 0; i < MX_RING_SLOTS; ++i)
-        shared->index_ring.slots[i] = 0xEE;
+    /* Slots beyond what each round fills hold a marker that must never be read. */
+    FillRing(shared, MX_RING_SLOTS - 1, [](int) { return 0xEE; });
+    FillRing(shared, 0, nullptr);
+    const int rounds = MX_IS_32BIT ? 20 : 100, per_round = 2000;
+    std::atomic<bool> done{false};
+    std::atomic<int> total{0}, markers{0};
+    std::thread resetter([&] {
+        for (int r = 0; r < rounds; ++r) {
+            FillRing(shared, per_round, [](int i) { return i % 200 + 1; });
+            Sleep(r % 3);
+            mx.HaltIndexes(1); /* empties the ring while the readers take bytes */
+            Sleep(1);
+        }
+        done = true;
+    });
+    RunCallers([&] {
+        while (!done.load()) {
+            int b = mx.ReadByte();
+            if (b == 0xEE)
+                markers++;
+            else if (b != -1)
+                total++;
+        }
+    });
+    resetter.join();
+    EXPECT_EQ(0, markers.load()) << "bytes read from slots no round filled";
+    EXPECT_LE(total.load(), rounds * per_round) << "more bytes read than were stored";
+    EXPECT_EQ(-1, mx.ReadByte()) << "the last reset must leave the ring empty";
+}
+
+TEST_F(LibTest, ResetsDuringPutsDeliverOnlyFreshBytesInOrder)
+{
+    ASSERT_EQ(1, mx.OpenSynth());
     mx.ResumeIndexes(0);
     uint8_t bytes[200];
     for (int i = 0; i < 200; ++i)
@@ -61,7 +110,7 @@ TEST_F(LibTest, ResetsDuringPutsNeverDeliverStaleBytes)
             Sleep(3);
         }
     });
-    int last = 0, count = 0;
+    int last = 0;
     DWORD start = GetTickCount();
     while (sim_pending(inproc_model()) > 0 && GetTickCount() - start < 15000) {
         int b = mx.ReadByte();
@@ -69,7 +118,6 @@ TEST_F(LibTest, ResetsDuringPutsNeverDeliverStaleBytes)
             Sleep(1);
             continue;
         }
-        ++count;
         EXPECT_GT(b, last) << "got " << b << " after " << last << ": stale or duplicated";
         EXPECT_LE(b, 200) << "an unwritten slot was delivered";
         last = b;
@@ -77,25 +125,22 @@ TEST_F(LibTest, ResetsDuringPutsNeverDeliverStaleBytes)
     done = true;
     resetter.join();
     EXPECT_EQ(0u, sim_pending(inproc_model()));
-    printf("read %d of 200 bytes while the ring was being reset\n", count);
 }
 
 TEST_F(LibTest, ParallelWritersLoseNoByte)
 {
     ASSERT_EQ(1, mx.OpenSynth());
     const int per_thread = 150;
-    std::vector<std::thread> writers;
-    for (int t = 0; t < 4; ++t)
-        writers.emplace_back([&, t] {
-            for (int i = 0; i < per_thread; ++i)
-                EXPECT_EQ(1, mx.WriteByte('A' + t));
-        });
-    for (auto &w : writers)
-        w.join();
-    ASSERT_TRUE(MxWaitUntil([] { return MxSentData().size() >= 4 * per_thread; }, 20000))
+    std::atomic<int> next_letter{0};
+    RunCallers([&] {
+        int letter = 'A' + next_letter++;
+        for (int i = 0; i < per_thread; ++i)
+            EXPECT_EQ(1, mx.WriteByte(letter));
+    });
+    ASSERT_TRUE(MxWaitUntil([] { return MxSentData().size() >= (size_t)(kCallers * per_thread); }, 20000))
         << "got " << MxSentData().size() << " bytes";
     std::string sent = MxSentData();
-    for (int t = 0; t < 4; ++t)
+    for (int t = 0; t < kCallers; ++t)
         EXPECT_EQ(per_thread, (int)std::count(sent.begin(), sent.end(), 'A' + t)) << "thread " << t;
 }
 
@@ -104,21 +149,20 @@ TEST_F(LibTest, ConcurrentReconnectsLeakNoHandle)
     ASSERT_EQ(1, mx.OpenSynth());
     mx.ResumeIndexes(0); /* the reader thread requests too */
     std::atomic<bool> done{false};
-    std::vector<std::thread> users;
-    for (int t = 0; t < 3; ++t)
-        users.emplace_back([&] {
-            while (!done.load()) {
-                mx.GetFirmwareVersion();
-                mx.RawWriteByte('q');
-            }
-        });
-    for (int i = 0; i < 60; ++i) {
-        inproc_fail_next(1);
-        Sleep(2);
-    }
-    done = true;
-    for (auto &u : users)
-        u.join();
+    std::thread failer([&] {
+        for (int i = 0; i < 60; ++i) {
+            inproc_fail_next(1);
+            Sleep(2);
+        }
+        done = true;
+    });
+    RunCallers([&] {
+        while (!done.load()) {
+            mx.GetFirmwareVersion();
+            mx.RawWriteByte('q');
+        }
+    });
+    failer.join();
     mx.GetFirmwareVersion();
     EXPECT_EQ(1, mx.CheckWdmStatus());
     EXPECT_EQ(1u, inproc_open_handles()) << "every reconnect must close what it replaces";
