@@ -3,6 +3,18 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <atomic>
+
+/* Writes piece (with its terminator) at text + at so that a reader on
+ * another thread finds a terminated text at every moment: the new terminator
+ * and the tail go first, the character over the old terminator last. */
+static void PutAt(char *text, size_t at, const char *piece, size_t length)
+{
+    memcpy(text + at + 1, piece + 1, length); /* piece[1..length-1] and the zero */
+    std::atomic_thread_fence(std::memory_order_release);
+    text[at] = piece[0];
+}
+
 void IndexTextClear(IndexDisplay *display)
 {
     display->text[0] = '\0';
@@ -36,7 +48,7 @@ void IndexTextAppendByte(IndexDisplay *display, unsigned int byte)
         IndexTextRestart(display);
         length = strlen(display->text);
     }
-    memcpy(display->text + length, entry, (size_t)entry_length + 1);
+    PutAt(display->text, length, entry, (size_t)entry_length);
     length += (size_t)entry_length;
 
     if (length / ((size_t)INDEX_LINE_WIDTH * (size_t)display->line_counter) != 0) {
@@ -44,11 +56,10 @@ void IndexTextAppendByte(IndexDisplay *display, unsigned int byte)
             /* No room for the line feed: start again with this entry. */
             IndexTextRestart(display);
             length = strlen(display->text);
-            memcpy(display->text + length, entry, (size_t)entry_length + 1);
+            PutAt(display->text, length, entry, (size_t)entry_length);
             return;
         }
-        display->text[length] = '\n';
-        display->text[length + 1] = '\0';
+        PutAt(display->text, length, "\n", 1);
         display->line_counter++;
     }
 }

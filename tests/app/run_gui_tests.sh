@@ -33,6 +33,11 @@ trap '"$SIMDRV" down >/dev/null 2>&1' EXIT
 # (there is no window manager), so the screenshots show them. Set before the
 # prefix's server starts for the run.
 source "$ROOT/scripts/wine-env.sh"
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  # First run: let simdrv.sh make the prefix.
+  "$SIMDRV" up "$BUILD" >/dev/null 2>&1
+  "$SIMDRV" down >/dev/null 2>&1
+fi
 if [ -f "$WINEPREFIX/system.reg" ]; then
   "$WINE64" reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
   "$WINE64" reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f >/dev/null 2>&1
