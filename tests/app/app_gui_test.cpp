@@ -466,6 +466,17 @@ TEST_F(AppGui, BootstrapDownloadsTheBootFiles)
 TEST_F(AppGui, MenuCommandsAndClosing)
 {
     StartApp();
+    // The File menu, opened as Alt+F would, for the screenshot; Esc twice
+    // leaves the menu.
+    PostMessageA(app.main, WM_SYSCOMMAND, SC_KEYMENU, 'f');
+    Sleep(700);
+    EXPECT_TRUE(gui::Screenshot(app.main, ScreensFolder(), "main_window_file_menu"));
+    for (int i = 0; i < 2; i++) {
+        PostMessageA(app.main, WM_KEYDOWN, VK_ESCAPE, 0);
+        PostMessageA(app.main, WM_KEYUP, VK_ESCAPE, 0);
+        Sleep(200);
+    }
+
     gui::Command(&app, 103);
     Sleep(1000);
     EXPECT_TRUE(gui::Dialogs(&app).empty()) << "command 103 does nothing";
