@@ -40,15 +40,36 @@ static int g_link_present; /* guarded by g_link_mutex */
 static PDEVICE_OBJECT g_product; /* set in DriverEntry, cleared by unload */
 static PDEVICE_OBJECT g_control;
 
+/* The model's clock, in microseconds: the performance counter (exported by
+ * hal.dll, so looked up at load), else the interrupt time. Wine's interrupt
+ * time barely moves while a driver runs, hence the counter first. */
+typedef LARGE_INTEGER (NTAPI *QueryPerformanceCounterFn)(PLARGE_INTEGER);
 typedef ULONGLONG (NTAPI *QueryInterruptTimeFn)(VOID);
+static QueryPerformanceCounterFn g_query_counter;
 static QueryInterruptTimeFn g_query_interrupt_time;
 
-/* The model's clock: the interrupt time (100 ns units) in microseconds. */
 static uint64_t now_us(void)
 {
+    if (g_query_counter) {
+        LARGE_INTEGER frequency;
+        LARGE_INTEGER count = g_query_counter(&frequency);
+        if (frequency.QuadPart > 0)
+            return (uint64_t)(count.QuadPart / frequency.QuadPart) * 1000000u +
+                   (uint64_t)(count.QuadPart % frequency.QuadPart) * 1000000u /
+                       (uint64_t)frequency.QuadPart;
+    }
     if (g_query_interrupt_time)
         return g_query_interrupt_time() / 10;
     return (*(volatile ULONG64 *)SharedInterruptTime) / 10;
+}
+
+static void find_clock(void)
+{
+    UNICODE_STRING name;
+    RtlInitUnicodeString(&name, L"KeQueryPerformanceCounter");
+    g_query_counter = (QueryPerformanceCounterFn)MmGetSystemRoutineAddress(&name);
+    RtlInitUnicodeString(&name, L"KeQueryInterruptTime");
+    g_query_interrupt_time = (QueryInterruptTimeFn)MmGetSystemRoutineAddress(&name);
 }
 
 static NTSTATUS complete(PIRP irp, NTSTATUS status, ULONG_PTR information)
@@ -271,12 +292,10 @@ static NTSTATUS create_device(PDRIVER_OBJECT driver, PCWSTR device_name,
 
 NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registry_path)
 {
-    UNICODE_STRING routine;
     NTSTATUS status;
 
     (void)registry_path;
-    RtlInitUnicodeString(&routine, L"KeQueryInterruptTime");
-    g_query_interrupt_time = (QueryInterruptTimeFn)MmGetSystemRoutineAddress(&routine);
+    find_clock();
 
     KeInitializeSpinLock(&g_lock);
     KeInitializeMutex(&g_link_mutex, 0);
