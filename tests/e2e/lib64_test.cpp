@@ -74,8 +74,10 @@ struct Speaker {
         while (!s->stop) {
             const int p = s->phase;
             const int taken = s->lib->speak("word"); /* 5 calls */
-            s->sent[p] += taken;
-            s->failed[p] += 5 - taken;
+            if (s->phase == p) { /* a text that spans a plug change counts nowhere */
+                s->sent[p] += taken;
+                s->failed[p] += 5 - taken;
+            }
             Sleep(10);
         }
         return 0;
@@ -117,8 +119,8 @@ TEST_F(Lib64, UnplugAndReplugWhileSpeakingAndReading)
     speaker.start();
     read_for(PLUGGED, 500);
 
+    speaker.phase = UNPLUGGED; /* texts begun before this count nowhere */
     ASSERT_TRUE(e2e::unplug());
-    speaker.phase = UNPLUGGED;
     Sleep(100); /* requests under way at the unplug end first */
     read_for(UNPLUGGED, 400);
     speaker.join();
