@@ -30,6 +30,20 @@ rm -f "$OUT"/*.bmp "$OUT"/*.png
 SIMDRV=$ROOT/scripts/simdrv.sh
 "$SIMDRV" down >/dev/null 2>&1
 trap '"$SIMDRV" down >/dev/null 2>&1' EXIT
+# A Wine virtual desktop: with no window manager Wine then draws the frames
+# and captions itself, so the screenshots show them. Set before the prefix's
+# server starts for the run.
+source "$ROOT/scripts/wine-env.sh"
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  "$SIMDRV" up "$BUILD" >/dev/null 2>&1 # first run: simdrv.sh makes the prefix
+  "$SIMDRV" down >/dev/null 2>&1
+fi
+if [ -f "$WINEPREFIX/system.reg" ]; then
+  "$WINE64" reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
+  "$WINE64" reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f >/dev/null 2>&1
+  "$WINESERVER" -k >/dev/null 2>&1
+  timeout 30 "$WINESERVER" -w >/dev/null 2>&1
+fi
 "$SIMDRV" up "$BUILD" || { echo "run_services_gui_tests: the driver host did not come up"; exit 1; }
 
 export MXUAPP_SCREENS="Z:$(echo "$OUT" | tr / '\\')"
