@@ -7,11 +7,11 @@
 #include <mutex>
 #include <algorithm>
 
-/* Threads that call in at once. Wine's 32-bit loader runs under qemu's
- * user-mode emulator here, and it crashes when two or more threads make
- * server calls (SetEvent) at a high rate, with or without the library; so
- * the 32-bit run races one caller against the library's own threads and a
- * resetting thread. */
+/* Threads that call in at once. The 32-bit run uses one: Wine's 32-bit
+ * loader runs under qemu's user-mode emulator on this machine, and there a
+ * process crashes when several threads make server calls (SetEvent) at a
+ * high rate, with or without the library. One caller still races the
+ * library's own threads and the resetting or failing thread. */
 static const int kCallers = MX_IS_32BIT ? 1 : 4;
 
 /* Runs `body` in kCallers threads at once and waits for them. */
@@ -38,8 +38,6 @@ static void FillRing(MxSharedSection *shared, int count, int (*value)(int))
 
 TEST_F(LibTest, ParallelReadersTakeEachByteOnce)
 {
-    if (kCallers < 2)
-        GTEST_SKIP() << "needs several calling threads (see kCallers)";
     ASSERT_EQ(1, mx.OpenSynth()); /* collection halted: only the readers touch the ring */
     const int stored = MX_IS_32BIT ? 4000 : 20000;
     FillRing(shared, stored, [](int i) { return i % 254 + 1; });

@@ -1,7 +1,11 @@
 #include "mx_test_support.h"
 
 #include <tlhelp32.h>
+#include <stdio.h>
 #include <string.h>
+
+/* Unbuffered output, so that a crash under Wine still shows the test it hit. */
+static const int g_unbuffered = setvbuf(stdout, NULL, _IONBF, 0);
 
 std::wstring MxLibraryPath(void)
 {
