@@ -155,7 +155,7 @@ TEST_F(Multi, TwoThirtyTwoBitProcessesShareRingsAndQueueBesideASixtyFourBitOne)
     EXPECT_TRUE(wait("b_done", b, 60000));
 
     signal("a_close");
-    const long a_code = a.finish(120000), b_code = b.finish(60000);
+    const long a_code = a.finish(60000), b_code = b.finish(30000);
     EXPECT_EQ(a_code, 0) << "child A's failed checks (see its output)";
     EXPECT_EQ(b_code, 0) << "child B's failed checks (see its output)";
     printf("e2e_multi: done after %lu ms\n", GetTickCount() - t0);
