@@ -53,7 +53,7 @@ void signal(const char *name) { e2e::signal(step(name).c_str()); }
 /* Steps wait long: the other 32-bit process may still be starting. */
 bool wait(const char *name)
 {
-    if (e2e::wait_event(step(name).c_str(), 300000))
+    if (e2e::wait_event(step(name).c_str(), 120000))
         return true;
     printf("child %s: gave up waiting for %s\n", g_role, name);
     fflush(stdout);

@@ -2,8 +2,9 @@
  * multi_test.cpp - several processes on one device through the driver host:
  * two 32-bit processes with mxusbd.dll (its rings and write queue are shared
  * between processes) and this 64-bit process with mxusbd64.dll at the same
- * time. The 32-bit children (e2e_child.cpp) start in parallel, since each
- * takes about a minute to start here, and follow this program's named events.
+ * time. The 32-bit children (e2e_child.cpp) start in parallel (a 32-bit
+ * process may start slowly where its code runs under an emulator) and follow
+ * this program's named events.
  *
  *   e2e_multi X86_BIN    X86_BIN: the i686 tree's bin folder (e2e_child32.exe
  *                        and mxusbd.dll); exit 77 (skipped) when it is missing
@@ -77,7 +78,7 @@ protected:
     void signal(const char *name) { e2e::signal(step(name).c_str()); }
 
     /* Waits for a child's event; false when it fails or the child ends. */
-    bool wait(const char *name, Child &child, DWORD timeout_ms = 300000)
+    bool wait(const char *name, Child &child, DWORD timeout_ms = 120000)
     {
         HANDLE ev = e2e::event(step(name).c_str());
         HANDLE both[2] = {ev, child.pi.hProcess};
