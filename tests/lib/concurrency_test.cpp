@@ -96,41 +96,6 @@ TEST_F(LibTest, ResetsDuringReadsLeaveNoStaleBytes)
     EXPECT_EQ(-1, mx.ReadByte()) << "the last reset must leave the ring empty";
 }
 
-TEST_F(LibTest, ResetsDuringPutsDeliverOnlyFreshBytesInOrder)
-{
-    ASSERT_EQ(1, mx.OpenSynth());
-    mx.ResumeIndexes(0);
-    uint8_t bytes[200];
-    for (int i = 0; i < 200; ++i)
-        bytes[i] = (uint8_t)(i + 1);
-    inproc_report(bytes, 200);
-    std::atomic<bool> done{false};
-    std::thread resetter([&] {
-        while (!done.load()) {
-            mx.HaltIndexes(1);
-            Sleep(1);
-            mx.ResumeIndexes(1);
-            mx.ForceIndexRead();
-            Sleep(3);
-        }
-    });
-    int last = 0;
-    DWORD start = GetTickCount();
-    while (sim_pending(inproc_model()) > 0 && GetTickCount() - start < 15000) {
-        int b = mx.ReadByte();
-        if (b == -1) {
-            Sleep(1);
-            continue;
-        }
-        EXPECT_GT(b, last) << "got " << b << " after " << last << ": stale or duplicated";
-        EXPECT_LE(b, 200) << "an unwritten slot was delivered";
-        last = b;
-    }
-    done = true;
-    resetter.join();
-    EXPECT_EQ(0u, sim_pending(inproc_model()));
-}
-
 TEST_F(LibTest, ParallelWritersLoseNoByte)
 {
     ASSERT_EQ(1, mx.OpenSynth());
