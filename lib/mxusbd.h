@@ -79,7 +79,9 @@ MXUSB_API unsigned int MXUSB_CALL USBMX_ReadyCheck(void);
  * 64-bit: returns 1 when the device took the byte or the filter dropped it,
  * 0 when the channel is closed or the transfer failed; waits while busy.
  * 32-bit: queues the byte for the writer thread; returns 1 when queued, 0 when
- * the write queue is full (after a 100 ms pause; the byte is dropped). */
+ * the write queue is full (after a 100 ms pause; the byte is dropped). When
+ * the writer thread takes a 0x03 it empties the queue, so bytes queued behind
+ * it and not yet taken are discarded. */
 MXUSB_API int MXUSB_CALL USBMX_WriteByte(int byte);
 
 /* Sends count bytes unfiltered, in transfers of up to 64 bytes, waiting while
