@@ -5,45 +5,22 @@
  */
 #include <windows.h>
 
-#include "dictionary_check.h"
-#include "mxusbd.h"
-#include "resource.h"
+#include "dialog_common.h"
 #include "services.h"
 
 #define COMPILE_DICT_CAPTION "Morvox USB  -  Compile User Dictionary"
-#define DRIVER_NOT_LOADED "***Error: Morvox USB driver mxusb.sys is not loaded."
 
 static void CompileFile(HWND dialog)
 {
-    char path[256];
+    char path[PATH_DIALOG_PATH_SIZE];
 
-    GetDlgItemTextA(dialog, IDC_TEXT_EDIT, path, sizeof path);
-    if (!USBMX_CheckWdmStatus()) {
-        MessageBoxA(dialog, DRIVER_NOT_LOADED, COMPILE_DICT_CAPTION, MB_OK);
+    if (!ReadDialogPath(dialog, COMPILE_DICT_CAPTION, path))
         return;
-    }
-    LowerCasePath(path);
     /* Nothing more: the unit compiles no dictionary from here. */
 }
 
 INT_PTR CALLBACK CompileDictDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
 {
     (void)lParam;
-    switch (message) {
-    case WM_INITDIALOG:
-        SetDlgItemTextA(dialog, IDC_TEXT_EDIT, "");
-        SetFocus(GetDlgItem(dialog, IDC_TEXT_EDIT));
-        break;
-    case WM_COMMAND:
-        switch (LOWORD(wParam)) {
-        case IDOK:
-            CompileFile(dialog);
-            break;
-        case IDCANCEL:
-            EndDialog(dialog, 0);
-            break;
-        }
-        break;
-    }
-    return FALSE;
+    return PathDialogMessage(dialog, message, wParam, CompileFile);
 }

@@ -14,14 +14,14 @@
 #include <stdio.h>
 
 #include "app_state.h"
+#include "dialog_common.h"
 #include "dictionary_check.h"
 #include "mxusb_protocol.h"
 #include "mxusbd.h"
 #include "resource.h"
 #include "services.h"
 
-#define DOWNLOAD_CAPTION  "Morvox USB  -  Download User Dictionary"
-#define DRIVER_NOT_LOADED "***Error: Morvox USB driver mxusb.sys is not loaded."
+#define DOWNLOAD_CAPTION "Morvox USB  -  Download User Dictionary"
 
 /* The whole file, and the count of bytes in it; one download at a time on
  * the main thread uses it (kept out of the stack for its size). */
@@ -104,15 +104,11 @@ static void SendDictionary(HWND dialog, uint32_t count)
 
 static void DownloadFile(HWND dialog)
 {
-    char path[256];
+    char path[PATH_DIALOG_PATH_SIZE];
     char message[512];
 
-    GetDlgItemTextA(dialog, IDC_TEXT_EDIT, path, sizeof path);
-    if (!USBMX_CheckWdmStatus()) {
-        Say(dialog, DRIVER_NOT_LOADED, MB_OK);
-        return;
-    }
-    LowerCasePath(path); /* used lowered from here on; the edit keeps what was typed */
+    if (!ReadDialogPath(dialog, DOWNLOAD_CAPTION, path))
+        return; /* the path is used lowered from here on */
     if (!PathNamesDictionary(path)) {
         Say(dialog, "***File Error: File is not a dictionary file (.DIC).", MB_OK);
         return;
@@ -153,24 +149,11 @@ static void DownloadFile(HWND dialog)
 INT_PTR CALLBACK DownloadDictDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
 {
     (void)lParam;
-    switch (message) {
-    case WM_INITDIALOG:
-        SetDlgItemTextA(dialog, IDC_TEXT_EDIT, "");
-        SetFocus(GetDlgItem(dialog, IDC_TEXT_EDIT));
+    INT_PTR result = PathDialogMessage(dialog, message, wParam, DownloadFile);
+    if (message == WM_INITDIALOG) {
         CheckDlgButton(dialog, IDC_LANG_US_ENGLISH, BST_CHECKED);
         for (int id = IDC_LANG_UK_ENGLISH; id <= IDC_LANG_GERMAN; ++id)
             CheckDlgButton(dialog, id, BST_UNCHECKED);
-        break;
-    case WM_COMMAND:
-        switch (LOWORD(wParam)) {
-        case IDOK:
-            DownloadFile(dialog);
-            break;
-        case IDCANCEL:
-            EndDialog(dialog, 0);
-            break;
-        }
-        break;
     }
-    return FALSE;
+    return result;
 }

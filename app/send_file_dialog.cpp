@@ -7,6 +7,7 @@
 #include <stdio.h>
 
 #include "app_state.h"
+#include "dialog_common.h"
 #include "dictionary_check.h"
 #include "mxusb_protocol.h"
 #include "mxusbd.h"
@@ -14,19 +15,14 @@
 #include "services.h"
 
 #define SEND_FILE_CAPTION "Morvox USB  -  Send Text File"
-#define DRIVER_NOT_LOADED "***Error: Morvox USB driver mxusb.sys is not loaded."
 
 static void SendFile(HWND dialog)
 {
-    char path[256];
+    char path[PATH_DIALOG_PATH_SIZE];
     char message[512];
 
-    GetDlgItemTextA(dialog, IDC_TEXT_EDIT, path, sizeof path);
-    if (!USBMX_CheckWdmStatus()) {
-        MessageBoxA(dialog, DRIVER_NOT_LOADED, SEND_FILE_CAPTION, MB_OK);
+    if (!ReadDialogPath(dialog, SEND_FILE_CAPTION, path))
         return;
-    }
-    LowerCasePath(path); /* the edit keeps what the user typed */
 
     FILE *file = fopen(path, "rb");
     if (!file) {
@@ -57,21 +53,5 @@ static void SendFile(HWND dialog)
 INT_PTR CALLBACK SendFileDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
 {
     (void)lParam;
-    switch (message) {
-    case WM_INITDIALOG:
-        SetDlgItemTextA(dialog, IDC_TEXT_EDIT, "");
-        SetFocus(GetDlgItem(dialog, IDC_TEXT_EDIT));
-        break;
-    case WM_COMMAND:
-        switch (LOWORD(wParam)) {
-        case IDOK:
-            SendFile(dialog);
-            break;
-        case IDCANCEL:
-            EndDialog(dialog, 0);
-            break;
-        }
-        break;
-    }
-    return FALSE;
+    return PathDialogMessage(dialog, message, wParam, SendFile);
 }

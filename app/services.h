@@ -4,8 +4,8 @@
  * Dictionary (105), Download User Dictionary (106).
  *
  * Their sources (send_file_dialog.cpp, compile_dict_dialog.cpp,
- * dictionary_download.cpp, dictionary_check.*, version_info.cpp,
- * version_values.*) are listed in MX_APP_SERVICE_SOURCES in
+ * dictionary_download.cpp, dialog_common.*, dictionary_check.*,
+ * version_info.cpp, version_values.*) are listed in MX_APP_SERVICE_SOURCES in
  * app/CMakeLists.txt (edit that list if the file set changes). The CMake
  * setting MX_APP_SERVICES (AUTO by default) builds them in once all of them
  * exist: they are compiled into mxuapp64.exe with MX_APP_SERVICES=1
