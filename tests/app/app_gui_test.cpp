@@ -20,50 +20,18 @@
 
 namespace {
 
+using gui::ClearLog;
+using gui::Data;
+using gui::ScreensFolder;
+using gui::Sent;
+using gui::WriteBytes;
+
 const char kSendTextCaption[] = "Morvox USB  -  Send Text";
 const char kUtilityCaption[] = "Morvox USB Utility";
 const char kDriverNotLoaded[] = "***Error: Morvox USB driver mxusb.sys is not loaded.";
 
 // The index line's rectangle in the main window's client area.
 const int kIndexRect[4] = {10, 10, 400, 30};
-
-std::string ScreensFolder()
-{
-    const char *folder = getenv("MXUAPP_SCREENS");
-    return folder && *folder ? folder : ".";
-}
-
-// Bytes that reached the unit since the log was last cleared: "d:41" for an
-// in-band byte, "i:07" for an out-of-band one, separated by blanks.
-std::string Sent()
-{
-    std::string out;
-    for (const SimLogEntry &e : e2e::log()) {
-        if (e.code != IOCTL_SYNTH_TRANSFER || !e.ok || e.busy)
-            continue;
-        if (e.mode != TRANSFER_DATA && e.mode != TRANSFER_IMMEDIATE)
-            continue;
-        for (uint32_t i = 0; i < e.length && i < SIM_LOG_DATA; i++) {
-            char token[8];
-            snprintf(token, sizeof token, "%s%c:%02x", out.empty() ? "" : " ",
-                     e.mode == TRANSFER_DATA ? 'd' : 'i', e.data[i]);
-            out += token;
-        }
-    }
-    return out;
-}
-
-// The same notation for expected in-band text.
-std::string Data(const std::string &bytes)
-{
-    std::string out;
-    for (unsigned char c : bytes) {
-        char token[8];
-        snprintf(token, sizeof token, "%sd:%02x", out.empty() ? "" : " ", c);
-        out += token;
-    }
-    return out;
-}
 
 std::string Join(std::initializer_list<std::string> parts)
 {
@@ -74,22 +42,9 @@ std::string Join(std::initializer_list<std::string> parts)
     return out;
 }
 
-void ClearLog()
-{
-    ASSERT_TRUE(e2e::control(MXSIM_IOCTL_CLEAR, nullptr, 0));
-}
-
 bool Report(const std::vector<uint8_t> &bytes)
 {
     return e2e::control(MXSIM_IOCTL_REPORT, bytes.data(), (DWORD)bytes.size());
-}
-
-void WriteFile(const std::string &path, const std::string &bytes)
-{
-    FILE *f = fopen(path.c_str(), "wb");
-    ASSERT_NE(nullptr, f) << path;
-    fwrite(bytes.data(), 1, bytes.size(), f);
-    fclose(f);
 }
 
 class AppGui : public ::testing::Test {
@@ -445,14 +400,14 @@ TEST_F(AppGui, BootstrapDownloadsTheBootFiles)
     EXPECT_TRUE(gui::WaitGone(dialog, 5000));
     EXPECT_EQ("i:04 i:07 d:61 i:0a", Sent()) << "byte 10, no byte 11";
 
-    WriteFile(folder + "\\bootinit.b", init);
+    WriteBytes(folder + "\\bootinit.b", init);
     BootstrapToQuestion();
     Answer("Would you like to download the boot monitor initialization files?", IDYES);
     Answer("***Error: Unable to open bootmon.b file.", IDOK, nullptr, 20000);
     EXPECT_TRUE(gui::WaitGone(dialog, 5000));
     EXPECT_EQ(Join({"i:04 i:07 d:61 i:0a", Data(init)}), Sent());
 
-    WriteFile(folder + "\\bootmon.b", monitor);
+    WriteBytes(folder + "\\bootmon.b", monitor);
     BootstrapToQuestion();
     Answer("Would you like to download the boot monitor initialization files?", IDYES);
     Answer("Boot monitor and initialization files downloaded successfully.", IDOK, "box_boot_files_sent", 20000);

@@ -1,7 +1,12 @@
 #include "gui_harness.h"
 
+#include <gtest/gtest.h>
+
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
+
+#include "e2e_util.h"
 
 namespace gui {
 
@@ -294,6 +299,54 @@ long InkInClientRect(HWND window, int x0, int y0, int x1, int y1)
                 ink++;
         }
     return ink;
+}
+
+std::string ScreensFolder()
+{
+    const char *folder = getenv("MXUAPP_SCREENS");
+    return folder && *folder ? folder : ".";
+}
+
+std::string Sent()
+{
+    std::string out;
+    for (const SimLogEntry &e : e2e::log()) {
+        if (e.code != IOCTL_SYNTH_TRANSFER || !e.ok || e.busy)
+            continue;
+        if (e.mode != TRANSFER_DATA && e.mode != TRANSFER_IMMEDIATE)
+            continue;
+        for (uint32_t i = 0; i < e.length && i < SIM_LOG_DATA; i++) {
+            char token[8];
+            snprintf(token, sizeof token, "%s%c:%02x", out.empty() ? "" : " ",
+                     e.mode == TRANSFER_DATA ? 'd' : 'i', e.data[i]);
+            out += token;
+        }
+    }
+    return out;
+}
+
+std::string Data(const std::string &bytes)
+{
+    std::string out;
+    for (unsigned char c : bytes) {
+        char token[8];
+        snprintf(token, sizeof token, "%sd:%02x", out.empty() ? "" : " ", c);
+        out += token;
+    }
+    return out;
+}
+
+void ClearLog()
+{
+    ASSERT_TRUE(e2e::control(MXSIM_IOCTL_CLEAR, nullptr, 0));
+}
+
+void WriteBytes(const std::string &path, const std::string &bytes)
+{
+    FILE *f = fopen(path.c_str(), "wb");
+    ASSERT_NE(nullptr, f) << path;
+    fwrite(bytes.data(), 1, bytes.size(), f);
+    fclose(f);
 }
 
 } // namespace gui

@@ -3,6 +3,8 @@
  * start it in a prepared folder, send menu commands, find its dialogs and
  * message boxes, type, press buttons, read texts, take screenshots, stop it.
  * Everything goes through ordinary window messages; every wait is bounded.
+ * Also the test programs' common helpers on the driver host's side: the
+ * bytes that reached the simulated unit, and files and screenshots.
  */
 #ifndef MXUAPP_GUI_HARNESS_H
 #define MXUAPP_GUI_HARNESS_H
@@ -74,6 +76,22 @@ bool Screenshot(HWND window, const std::string &folder, const std::string &name)
 /* Counts the pixels of the main window's client rectangle (x0,y0)-(x1,y1)
  * that differ from the window's background colour; -1 on failure. */
 long InkInClientRect(HWND window, int x0, int y0, int x1, int y1);
+
+/* The folder for screenshots: MXUAPP_SCREENS, or "." when it is not set. */
+std::string ScreensFolder();
+
+/* Bytes that reached the unit since the log was last cleared: "d:41" for an
+ * in-band byte, "i:07" for an out-of-band one, separated by blanks. */
+std::string Sent();
+
+/* The same notation for expected in-band text. */
+std::string Data(const std::string &bytes);
+
+/* Clears the driver host's request log; a fatal test failure if it cannot. */
+void ClearLog();
+
+/* Writes bytes to the file at path; a fatal test failure if it cannot. */
+void WriteBytes(const std::string &path, const std::string &bytes);
 
 } // namespace gui
 

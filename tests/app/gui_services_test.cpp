@@ -18,6 +18,12 @@
 
 namespace {
 
+using gui::ClearLog;
+using gui::Data;
+using gui::ScreensFolder;
+using gui::Sent;
+using gui::WriteBytes;
+
 const char kSendFileCaption[] = "Morvox USB  -  Send Text File";
 const char kCompileCaption[] = "Morvox USB  -  Compile User Dictionary";
 const char kDownloadCaption[] = "Morvox USB  -  Download User Dictionary";
@@ -27,12 +33,6 @@ const char kDriverNotLoaded[] = "***Error: Morvox USB driver mxusb.sys is not lo
 const char kDownloaded[] = "Dictionary downloaded successfully.";
 const char kCrcFailed[] = "***Error: 16 bit CRC Failed. Dictionary download aborted.";
 const char kTimedOut[] = "***Error: Program timed out waiting for download confirmation.";
-
-std::string ScreensFolder()
-{
-    const char *folder = getenv("MXUAPP_SCREENS");
-    return folder && *folder ? folder : ".";
-}
 
 std::string Lower(std::string s)
 {
@@ -50,53 +50,9 @@ std::string Upper(std::string s)
     return s;
 }
 
-// Bytes that reached the unit since the log was last cleared: "d:41" for an
-// in-band byte, "i:07" for an out-of-band one, separated by blanks.
-std::string Sent()
-{
-    std::string out;
-    for (const SimLogEntry &e : e2e::log()) {
-        if (e.code != IOCTL_SYNTH_TRANSFER || !e.ok || e.busy)
-            continue;
-        if (e.mode != TRANSFER_DATA && e.mode != TRANSFER_IMMEDIATE)
-            continue;
-        for (uint32_t i = 0; i < e.length && i < SIM_LOG_DATA; i++) {
-            char token[8];
-            snprintf(token, sizeof token, "%s%c:%02x", out.empty() ? "" : " ",
-                     e.mode == TRANSFER_DATA ? 'd' : 'i', e.data[i]);
-            out += token;
-        }
-    }
-    return out;
-}
-
-std::string Data(const std::string &bytes)
-{
-    std::string out;
-    for (unsigned char c : bytes) {
-        char token[8];
-        snprintf(token, sizeof token, "%sd:%02x", out.empty() ? "" : " ", c);
-        out += token;
-    }
-    return out;
-}
-
-void ClearLog()
-{
-    ASSERT_TRUE(e2e::control(MXSIM_IOCTL_CLEAR, nullptr, 0));
-}
-
 bool SetReplies(uint32_t mode)
 {
     return e2e::set_u32(MXSIM_IOCTL_SET_REPLIES, mode);
-}
-
-void WriteBytes(const std::string &path, const std::string &bytes)
-{
-    FILE *f = fopen(path.c_str(), "wb");
-    ASSERT_NE(nullptr, f) << path;
-    fwrite(bytes.data(), 1, bytes.size(), f);
-    fclose(f);
 }
 
 // A user dictionary: header N, M, then `length` - 8 body bytes from fill(k).
