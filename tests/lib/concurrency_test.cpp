@@ -7,12 +7,8 @@
 #include <mutex>
 #include <algorithm>
 
-/* Threads that call in at once. The 32-bit run uses one: Wine's 32-bit
- * loader runs under qemu's user-mode emulator on this machine, and there a
- * process crashes when several threads make server calls (SetEvent) at a
- * high rate, with or without the library. One caller still races the
- * library's own threads and the resetting or failing thread. */
-static const int kCallers = MX_IS_32BIT ? 1 : 4;
+/* Threads that call in at once. */
+static const int kCallers = 4;
 
 /* Runs `body` in kCallers threads at once and waits for them. */
 static void RunCallers(const std::function<void()> &body)
@@ -59,12 +55,6 @@ TEST_F(LibTest, ParallelReadersTakeEachByteOnce)
 
 TEST_F(LibTest, ResetsDuringReadsLeaveNoStaleBytes)
 {
-    if (MX_IS_32BIT) {
-        /* A caller spinning on ReadByte beside a resetting thread crashes the
-         * 32-bit process under Wine on qemu here (see kCallers). */
-        printf("    not run in the 32-bit build\n");
-        return;
-    }
     ASSERT_EQ(1, mx.OpenSynth());
     /* Slots beyond what each round fills hold a marker that must never be read. */
     FillRing(shared, MX_RING_SLOTS - 1, [](int) { return 0xEE; });

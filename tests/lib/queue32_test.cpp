@@ -1,20 +1,12 @@
 /* The 32-bit build's WriteQueue and WriterThread. */
 #include "mx_test_support.h"
 
-/* GTEST_SKIP crashes 32-bit test programs under Wine on qemu here, so a
- * test that does not apply to a build says so and returns. */
-static bool NoWriteQueue(void)
-{
-    if (MX_IS_32BIT)
-        return false;
-    printf("    not run: the 64-bit build has no write queue\n");
-    return true;
-}
+#define SKIP_UNLESS_32BIT() \
+    if (!MX_IS_32BIT) GTEST_SKIP() << "the 64-bit build has no write queue"
 
 TEST_F(LibTest, QueueBeforeOpenIsDiscardedAndFullQueueRefuses)
 {
-    if (NoWriteQueue())
-        return;
+    SKIP_UNLESS_32BIT();
     /* No writer thread yet: bytes stay queued. 65535 fit. */
     int refused = 0;
     for (int i = 0; i < MX_RING_SLOTS - 1; ++i)
@@ -35,8 +27,7 @@ TEST_F(LibTest, QueueBeforeOpenIsDiscardedAndFullQueueRefuses)
 
 TEST_F(LibTest, WriterAbandonsAByteBusyForElevenRequests)
 {
-    if (NoWriteQueue())
-        return;
+    SKIP_UNLESS_32BIT();
     ASSERT_EQ(1, mx.OpenSynth());
     inproc_busy_next(11);
     WriteAndWait("ab", 1);
