@@ -9,14 +9,17 @@
 
 #include "inproc_host.h"
 
-static inline HMODULE BenchLoadLibrary(void)
+/* Loads the shipped library beside the benchmark: through the in-process
+ * simulator, or (patch false) as is, so that it talks to whatever serves
+ * \\.\mxusb-0 - the driver host when it runs. */
+static inline HMODULE BenchLoadLibrary(bool patch = true)
 {
     wchar_t path[MAX_PATH];
     DWORD n = GetModuleFileNameW(NULL, path, MAX_PATH);
     std::wstring dll(path, n);
     dll.resize(dll.find_last_of(L"\\/") + 1);
     dll += sizeof(void *) == 8 ? L"mxusbd64.dll" : L"mxusbd.dll";
-    HMODULE module = inproc_load_library(dll.c_str());
+    HMODULE module = patch ? inproc_load_library(dll.c_str()) : LoadLibraryW(dll.c_str());
     if (!module)
         fprintf(stderr, "cannot load %ls (error %lu)\n", dll.c_str(), GetLastError());
     return module;
