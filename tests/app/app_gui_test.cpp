@@ -2,7 +2,7 @@
 // host: menu commands, the Send Text dialog and its brace commands, the boot
 // service, start-up failure and shutdown. Checks what the user saw (captions,
 // message texts, the index line) and the bytes that reached the simulated
-// unit (request log, transcript, state). Run by run_gui_tests.sh, which
+// unit (request log, transcript, state). Run by run_gui_tests.sh app, which
 // brings the driver host up in a private Wine prefix under a virtual display.
 //
 // MXUAPP_SCREENS names the folder for the screenshots (.bmp).

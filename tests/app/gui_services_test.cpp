@@ -3,7 +3,7 @@
 // Dictionary and Version Info. Checks what the user saw (captions, message
 // texts, icons, which dialogs stay open) and what reached the simulated unit
 // (request log, transcript, dictionary image, state). Run by
-// run_services_gui_tests.sh; MXUAPP_SCREENS names the screenshot folder.
+// run_gui_tests.sh services; MXUAPP_SCREENS names the screenshot folder.
 #include <gtest/gtest.h>
 
 #include <windows.h>

@@ -1,28 +1,49 @@
 #!/usr/bin/env bash
-# Runs app_gui_tests.exe of a build tree: gives it a virtual display (Xvfb),
-# brings the driver host up in the GUI tests' own Wine prefix, runs the tests
-# and turns their screenshots into PNG files.
+# Runs one of the utility's GUI test programs of a build tree: gives it a
+# virtual display (Xvfb), brings the driver host up in the suite's own Wine
+# prefix, runs the tests and turns their screenshots into PNG files.
 #
-#   run_gui_tests.sh BUILD [GTEST ARGS...]
+#   run_gui_tests.sh SUITE BUILD [GTEST ARGS...]
 #
-# Screenshots: BUILD/test-output/screens/*.png. The prefix build/wine-gui is
-# used by one run at a time (flock); its Wine server is started for the run
-# and stopped after it, so the desktop always belongs to this display.
+# SUITE    program                  prefix (override)                screenshots
+# app      app_gui_tests.exe        build/wine-gui                   BUILD/test-output/screens
+#                                   (MXUAPP_GUI_PREFIX)
+# services services_gui_tests.exe   build/wine-gui-services          BUILD/test-output/services-screens
+#          (the Send File, Compile  (MXUAPP_SERVICES_PREFIX)
+#          Dictionary, Download User Dictionary and Version Info dialogs)
+#
+# A prefix is used by one run at a time (flock); its Wine server is started
+# for the run and stopped after it, so the desktop always belongs to this
+# display.
 set -uo pipefail
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
-[ $# -ge 1 ] || { echo "usage: run_gui_tests.sh BUILD [GTEST ARGS...]" >&2; exit 2; }
-BUILD=$(cd "$1" && pwd) || exit 2
-shift
-export MX_WINEPREFIX=${MXUAPP_GUI_PREFIX:-$ROOT/build/wine-gui}
+usage() { echo "usage: run_gui_tests.sh app|services BUILD [GTEST ARGS...]" >&2; exit 2; }
+[ $# -ge 2 ] || usage
+SUITE=$1
+case "$SUITE" in
+  app)
+    PROGRAM=app_gui_tests.exe
+    export MX_WINEPREFIX=${MXUAPP_GUI_PREFIX:-$ROOT/build/wine-gui}
+    SCREENS=screens
+    LIMIT=900 ;;
+  services)
+    PROGRAM=services_gui_tests.exe
+    export MX_WINEPREFIX=${MXUAPP_SERVICES_PREFIX:-$ROOT/build/wine-gui-services}
+    SCREENS=services-screens
+    LIMIT=1100 ;;
+  *) usage ;;
+esac
+BUILD=$(cd "$2" && pwd) || exit 2
+shift 2
 
 if [ -z "${MXUAPP_GUI_DISPLAY:-}" ]; then
   mkdir -p "$(dirname "$MX_WINEPREFIX")"
   exec 9>"$MX_WINEPREFIX.run-lock"
   flock 9
-  exec env MXUAPP_GUI_DISPLAY=1 xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$BUILD" "$@"
+  exec env MXUAPP_GUI_DISPLAY=1 xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$SUITE" "$BUILD" "$@"
 fi
 
-OUT=$BUILD/test-output/screens
+OUT=$BUILD/test-output/$SCREENS
 mkdir -p "$OUT"
 rm -f "$OUT"/*.bmp "$OUT"/*.png
 
@@ -47,7 +68,7 @@ fi
 "$SIMDRV" up "$BUILD" || { echo "run_gui_tests: the driver host did not come up"; exit 1; }
 
 export MXUAPP_SCREENS="Z:$(echo "$OUT" | tr / '\\')"
-timeout 900 "$SIMDRV" run "$BUILD/bin/app_gui_tests.exe" "$@"
+timeout "$LIMIT" "$SIMDRV" run "$BUILD/bin/$PROGRAM" "$@"
 status=$?
 
 for bmp in "$OUT"/*.bmp; do

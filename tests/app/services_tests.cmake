@@ -27,7 +27,7 @@ if(NOT MX_WINDOWS)
 endif()
 
 # The dialogs end to end: mxuapp64.exe in a real window under Xvfb against the
-# driver host, driven through the GUI harness by run_services_gui_tests.sh.
+# driver host, driven through the GUI harness by run_gui_tests.sh services.
 if(MX_WINDOWS AND MX_BITS EQUAL 64 AND EXISTS ${CMAKE_CURRENT_LIST_DIR}/gui_harness.cpp)
   add_executable(services_gui_tests
     ${CMAKE_CURRENT_LIST_DIR}/gui_services_test.cpp
@@ -39,6 +39,6 @@ if(MX_WINDOWS AND MX_BITS EQUAL 64 AND EXISTS ${CMAKE_CURRENT_LIST_DIR}/gui_harn
   target_link_options(services_gui_tests PRIVATE ${MX_TEST_LINK_OPTIONS})
   add_dependencies(services_gui_tests mxuapp64 mxsimctl mxusb_sys)
   add_test(NAME services_gui_tests
-    COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/run_services_gui_tests.sh ${CMAKE_BINARY_DIR})
+    COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/run_gui_tests.sh services ${CMAKE_BINARY_DIR})
   set_tests_properties(services_gui_tests PROPERTIES TIMEOUT 1200 RUN_SERIAL TRUE)
 endif()
