@@ -20,12 +20,6 @@
 
 namespace {
 
-using gui::ClearLog;
-using gui::Data;
-using gui::ScreensFolder;
-using gui::Sent;
-using gui::WriteBytes;
-
 const char kSendTextCaption[] = "Morvox USB  -  Send Text";
 const char kUtilityCaption[] = "Morvox USB Utility";
 const char kDriverNotLoaded[] = "***Error: Morvox USB driver mxusb.sys is not loaded.";
@@ -112,7 +106,7 @@ protected:
         EXPECT_EQ(caption, gui::Caption(box));
         EXPECT_EQ(text, gui::MessageText(box));
         if (screenshot) {
-            EXPECT_TRUE(gui::Screenshot(box, ScreensFolder(), screenshot)) << screenshot;
+            EXPECT_TRUE(gui::Screenshot(box, gui::ScreensFolder(), screenshot)) << screenshot;
         }
         ASSERT_TRUE(gui::HasButton(box, button)) << "button " << button << " in box \"" << text << "\"";
         gui::Press(box, button);
@@ -125,14 +119,14 @@ protected:
     std::string WaitSent(Cond cond, DWORD timeout_ms = 5000)
     {
         std::string sent;
-        e2e::wait_for([&] { sent = Sent(); return cond(sent); }, timeout_ms, 50);
+        e2e::wait_for([&] { sent = gui::Sent(); return cond(sent); }, timeout_ms, 50);
         Sleep(200);
-        return Sent();
+        return gui::Sent();
     }
 
     std::string SendPlain(const std::string &text)
     {
-        ClearLog();
+        gui::ClearLog();
         Type(text);
         std::string sent = WaitSent([](const std::string &s) {
             return s.size() >= 4 && s.compare(s.size() - 4, 4, "d:0b") == 0;
@@ -152,13 +146,13 @@ protected:
     void BootstrapToQuestion()
     {
         OpenSendText();
-        ClearLog();
+        gui::ClearLog();
         Type("{bootstrap}");
         HWND box = gui::WaitMessageBox(&app, 20000);
         ASSERT_NE(nullptr, box);
         EXPECT_EQ("Would you like to download the boot monitor initialization files?", gui::MessageText(box));
         EXPECT_TRUE(gui::HasButton(box, IDYES) && gui::HasButton(box, IDNO)) << "a Yes/No question";
-        EXPECT_EQ("i:04 i:07 d:61", Sent());
+        EXPECT_EQ("i:04 i:07 d:61", gui::Sent());
     }
 };
 
@@ -174,22 +168,22 @@ TEST_F(AppGui, StartupWithoutTheUnitSaysTheDriverIsNotLoaded)
 TEST_F(AppGui, TypedLineIsSpokenAndItsIndexShown)
 {
     StartApp();
-    EXPECT_TRUE(gui::Screenshot(app.main, ScreensFolder(), "main_window"));
+    EXPECT_TRUE(gui::Screenshot(app.main, gui::ScreensFolder(), "main_window"));
     OpenSendText();
     EXPECT_EQ("", gui::ControlText(dialog, 202));
-    EXPECT_TRUE(gui::Screenshot(dialog, ScreensFolder(), "send_text_dialog"));
+    EXPECT_TRUE(gui::Screenshot(dialog, gui::ScreensFolder(), "send_text_dialog"));
     long ink_label = Ink();
     ASSERT_GT(ink_label, 0) << "\"Indexes:\" should show";
 
     // Repeated blanks reach the unit as one (the library's filter).
-    EXPECT_EQ(Data("Hello world.\x0b"), SendPlain("Hello  world."));
+    EXPECT_EQ(gui::Data("Hello world.\x0b"), SendPlain("Hello  world."));
     EXPECT_NE(std::string::npos, e2e::transcript().find("Hello world.")) << "transcript: " << e2e::transcript();
 
     // The unit answers the text with index byte 1: the line grows by " 1,".
     long ink_entry = -1;
     EXPECT_GE(e2e::wait_for([&] { ink_entry = Ink(); return ink_entry > ink_label; }, 5000, 100), 0)
         << "the index line did not change: ink " << ink_entry << ", before " << ink_label;
-    EXPECT_TRUE(gui::Screenshot(app.main, ScreensFolder(), "main_window_index_shown"));
+    EXPECT_TRUE(gui::Screenshot(app.main, gui::ScreensFolder(), "main_window_index_shown"));
 
     // 17 more entries of 4 characters fill the first line to 79; the 18th
     // wraps it, and the display then shows the new line being filled.
@@ -201,7 +195,7 @@ TEST_F(AppGui, TypedLineIsSpokenAndItsIndexShown)
     Sleep(1500);
     long ink_full = Ink();
     EXPECT_GT(ink_full, 3 * ink_entry) << "full line";
-    EXPECT_TRUE(gui::Screenshot(app.main, ScreensFolder(), "main_window_index_line_full"));
+    EXPECT_TRUE(gui::Screenshot(app.main, gui::ScreensFolder(), "main_window_index_line_full"));
 
     ASSERT_TRUE(Report({0x40}));
     long ink = -1;
@@ -210,7 +204,7 @@ TEST_F(AppGui, TypedLineIsSpokenAndItsIndexShown)
     ASSERT_TRUE(Report({0x41}));
     EXPECT_GE(e2e::wait_for([&] { ink = Ink(); return ink > 0; }, 5000, 100), 0);
     EXPECT_LT(ink, ink_full / 4) << "the second line shows one entry";
-    EXPECT_TRUE(gui::Screenshot(app.main, ScreensFolder(), "main_window_index_line_wrapped"));
+    EXPECT_TRUE(gui::Screenshot(app.main, gui::ScreensFolder(), "main_window_index_line_wrapped"));
 
     gui::Press(dialog, IDCANCEL);
     EXPECT_TRUE(gui::WaitGone(dialog, 5000));
@@ -222,14 +216,14 @@ TEST_F(AppGui, PlainTextEscapesAndLimits)
     OpenSendText();
     // The escapes in detail are unit-tested; here they reach the unit.
     EXPECT_EQ("d:0b", SendPlain("")) << "an empty line";
-    EXPECT_EQ(Data("\x0b" "A\x0b"), SendPlain("^kA"));
-    EXPECT_EQ(Data(std::string("x\0\x0b", 3)), SendPlain("x^`y")) << "^` ends the text";
-    EXPECT_EQ(Data("{RESET}\x0b"), SendPlain("{RESET}")) << "commands match with case";
+    EXPECT_EQ(gui::Data("\x0b" "A\x0b"), SendPlain("^kA"));
+    EXPECT_EQ(gui::Data(std::string("x\0\x0b", 3)), SendPlain("x^`y")) << "^` ends the text";
+    EXPECT_EQ(gui::Data("{RESET}\x0b"), SendPlain("{RESET}")) << "commands match with case";
 
     std::string long_line;
     for (int i = 0; i < 300; i++)
         long_line += (char)('a' + i % 26);
-    EXPECT_EQ(Data(long_line.substr(0, 255) + "\x0b"), SendPlain(long_line)) << "255 characters at most";
+    EXPECT_EQ(gui::Data(long_line.substr(0, 255) + "\x0b"), SendPlain(long_line)) << "255 characters at most";
 }
 
 TEST_F(AppGui, BaudResetAndIndexRegistration)
@@ -244,13 +238,13 @@ TEST_F(AppGui, BaudResetAndIndexRegistration)
         {"{reset}", "i:07", "Morvox USB has been reset."},
     };
     for (const auto &c : simple) {
-        ClearLog();
+        gui::ClearLog();
         DWORD start = GetTickCount();
         Type(c.command);
         HWND box = gui::WaitMessageBox(&app, 10000);
         ASSERT_NE(nullptr, box) << c.command;
         DWORD elapsed = GetTickCount() - start;
-        EXPECT_EQ(c.sent, Sent()) << c.command;
+        EXPECT_EQ(c.sent, gui::Sent()) << c.command;
         EXPECT_EQ(dialog, GetWindow(box, GW_OWNER)) << c.command << ": owned by the dialog";
         EXPECT_EQ(c.command, gui::ControlText(dialog, 202)) << "emptied only after the box";
         if (c.sent == std::string("i:07")) {
@@ -288,32 +282,32 @@ TEST_F(AppGui, BootMonitorModeAndRead)
     StartApp();
     OpenSendText();
 
-    ClearLog();
+    gui::ClearLog();
     Type("{read}00000001");
     HWND box = gui::WaitMessageBox(&app, 10000);
     ASSERT_NE(nullptr, box);
-    EXPECT_EQ("i:06", Sent()) << "speech is stopped before the refusal";
+    EXPECT_EQ("i:06", gui::Sent()) << "speech is stopped before the refusal";
     Answer("You must be in boot monitor mode to use this command.", IDOK, "box_read_refused");
     EXPECT_TRUE(gui::Alive(dialog));
 
-    ClearLog();
+    gui::ClearLog();
     Type("{bootmonitor}");
     box = gui::WaitMessageBox(&app, 15000);
     ASSERT_NE(nullptr, box);
-    EXPECT_EQ("d:01 d:02 d:42 i:07 i:04 d:01 d:02 d:42", Sent());
+    EXPECT_EQ("d:01 d:02 d:42 i:07 i:04 d:01 d:02 d:42", gui::Sent());
     EXPECT_EQ("", gui::ControlText(dialog, 202)) << "emptied before the box";
     EXPECT_EQ(1u, e2e::state().boot_monitor);
     Answer("Entering boot monitor mode.", IDOK, "box_boot_monitor");
 
     // Too short an operand is refused, with nothing sent after the stop byte.
-    ClearLog();
+    gui::ClearLog();
     Type("{read}123");
     box = gui::WaitMessageBox(&app, 10000);
     ASSERT_NE(nullptr, box);
     std::string text = gui::MessageText(box);
     EXPECT_EQ(0u, text.find("***Error: ")) << text;
     EXPECT_NE(std::string::npos, text.find("eight hexadecimal digits")) << text;
-    EXPECT_EQ("i:06", Sent());
+    EXPECT_EQ("i:06", gui::Sent());
     Answer(text, IDOK, "box_read_short");
     EXPECT_TRUE(gui::Alive(dialog));
 
@@ -321,20 +315,20 @@ TEST_F(AppGui, BootMonitorModeAndRead)
     Type("{reset}");
     Answer("Morvox USB has been reset.");
 
-    ClearLog();
+    gui::ClearLog();
     Type("{read}0001A2F0");
     EXPECT_TRUE(gui::WaitGone(dialog, 5000)) << "an accepted {read} ends the dialog";
-    EXPECT_EQ("i:06 d:01 d:02 d:52 d:00 d:0f d:02 d:0a d:01 d:00 d:00 d:00", Sent());
+    EXPECT_EQ("i:06 d:01 d:02 d:52 d:00 d:0f d:02 d:0a d:01 d:00 d:00 d:00", gui::Sent());
     MxsimState s = e2e::state();
     EXPECT_EQ(1u, s.read_requests);
     EXPECT_EQ(nullptr, gui::WaitMessageBox(&app, 500)) << "no message after {read}";
 
     OpenSendText();
-    ClearLog();
+    gui::ClearLog();
     Type("{normal}");
     box = gui::WaitMessageBox(&app, 15000);
     ASSERT_NE(nullptr, box);
-    EXPECT_EQ("i:04 d:01 d:02 d:4e i:07 i:05", Sent());
+    EXPECT_EQ("i:04 d:01 d:02 d:4e i:07 i:05", gui::Sent());
     EXPECT_EQ("{normal}", gui::ControlText(dialog, 202)) << "emptied after the box";
     Answer("Morvox USB reset to normal mode.", IDOK, "box_normal");
     EXPECT_EQ(0u, e2e::state().boot_monitor);
@@ -350,7 +344,7 @@ TEST_F(AppGui, BootstrapWithoutPromptGivesUpAfterFiveSeconds)
     ASSERT_TRUE(e2e::set_u32(MXSIM_IOCTL_SET_REPLIES, SIM_REPLIES_OFF));
     StartApp();
     OpenSendText();
-    ClearLog();
+    gui::ClearLog();
     DWORD start = GetTickCount();
     Type("{bootstrap}");
     HWND box = gui::WaitMessageBox(&app, 40000);
@@ -358,7 +352,7 @@ TEST_F(AppGui, BootstrapWithoutPromptGivesUpAfterFiveSeconds)
     DWORD elapsed = GetTickCount() - start;
     EXPECT_GE(elapsed, 7000u) << "2.5 s of mode changes and 49 tries 100 ms apart";
     EXPECT_LE(elapsed, 30000u);
-    EXPECT_EQ("i:04 i:07 d:61", Sent());
+    EXPECT_EQ("i:04 i:07 d:61", gui::Sent());
     EXPECT_EQ("", gui::ControlText(dialog, 202));
     Answer("***Error: Unable to enter boot strap mode. \nMake sure jumpers are positioned correctly on circuit board.",
            IDOK, "box_bootstrap_no_prompt");
@@ -369,11 +363,11 @@ TEST_F(AppGui, BootstrapAnsweredNoOrRefusedByFirmware)
 {
     StartApp();
     BootstrapToQuestion();
-    EXPECT_TRUE(gui::Screenshot(gui::WaitMessageBox(&app, 0), ScreensFolder(), "box_bootstrap_question"));
+    EXPECT_TRUE(gui::Screenshot(gui::WaitMessageBox(&app, 0), gui::ScreensFolder(), "box_bootstrap_question"));
     Answer("Would you like to download the boot monitor initialization files?", IDNO);
     Answer("Boot strap mode initiated.", IDOK, "box_bootstrap_initiated");
     EXPECT_TRUE(gui::WaitGone(dialog, 5000));
-    EXPECT_EQ("i:04 i:07 d:61 i:0b", Sent()) << "No ends the exchange with byte 11";
+    EXPECT_EQ("i:04 i:07 d:61 i:0b", gui::Sent()) << "No ends the exchange with byte 11";
 
     ASSERT_TRUE(e2e::set_u32(MXSIM_IOCTL_SET_FIRMWARE, 259));
     BootstrapToQuestion();
@@ -381,7 +375,7 @@ TEST_F(AppGui, BootstrapAnsweredNoOrRefusedByFirmware)
     Answer("***Error: Eprom firmware needs to be updated before you can download boot monitor.", IDOK,
            "box_bootstrap_old_firmware");
     EXPECT_TRUE(gui::WaitGone(dialog, 5000));
-    EXPECT_EQ("i:04 i:07 d:61", Sent()) << "firmware 259: neither byte 10 nor 11";
+    EXPECT_EQ("i:04 i:07 d:61", gui::Sent()) << "firmware 259: neither byte 10 nor 11";
 }
 
 TEST_F(AppGui, BootstrapDownloadsTheBootFiles)
@@ -398,21 +392,21 @@ TEST_F(AppGui, BootstrapDownloadsTheBootFiles)
     Answer("Would you like to download the boot monitor initialization files?", IDYES);
     Answer("***Error: Unable to open bootinit.b file.", IDOK, "box_bootinit_missing");
     EXPECT_TRUE(gui::WaitGone(dialog, 5000));
-    EXPECT_EQ("i:04 i:07 d:61 i:0a", Sent()) << "byte 10, no byte 11";
+    EXPECT_EQ("i:04 i:07 d:61 i:0a", gui::Sent()) << "byte 10, no byte 11";
 
-    WriteBytes(folder + "\\bootinit.b", init);
+    gui::WriteBytes(folder + "\\bootinit.b", init);
     BootstrapToQuestion();
     Answer("Would you like to download the boot monitor initialization files?", IDYES);
     Answer("***Error: Unable to open bootmon.b file.", IDOK, nullptr, 20000);
     EXPECT_TRUE(gui::WaitGone(dialog, 5000));
-    EXPECT_EQ(Join({"i:04 i:07 d:61 i:0a", Data(init)}), Sent());
+    EXPECT_EQ(Join({"i:04 i:07 d:61 i:0a", gui::Data(init)}), gui::Sent());
 
-    WriteBytes(folder + "\\bootmon.b", monitor);
+    gui::WriteBytes(folder + "\\bootmon.b", monitor);
     BootstrapToQuestion();
     Answer("Would you like to download the boot monitor initialization files?", IDYES);
     Answer("Boot monitor and initialization files downloaded successfully.", IDOK, "box_boot_files_sent", 20000);
     EXPECT_TRUE(gui::WaitGone(dialog, 5000));
-    EXPECT_EQ(Join({"i:04 i:07 d:61 i:0a", Data(init), Data(monitor), "i:0b"}), Sent());
+    EXPECT_EQ(Join({"i:04 i:07 d:61 i:0a", gui::Data(init), gui::Data(monitor), "i:0b"}), gui::Sent());
     std::string image = e2e::image(MXSIM_IOCTL_GET_BOOT);
     EXPECT_TRUE(image == init + monitor) << "boot image of " << image.size() << " bytes, expected "
                                          << init.size() + monitor.size();
@@ -425,7 +419,7 @@ TEST_F(AppGui, MenuCommandsAndClosing)
     // leaves the menu.
     PostMessageA(app.main, WM_SYSCOMMAND, SC_KEYMENU, 'f');
     Sleep(700);
-    EXPECT_TRUE(gui::Screenshot(app.main, ScreensFolder(), "main_window_file_menu"));
+    EXPECT_TRUE(gui::Screenshot(app.main, gui::ScreensFolder(), "main_window_file_menu"));
     for (int i = 0; i < 2; i++) {
         PostMessageA(app.main, WM_KEYDOWN, VK_ESCAPE, 0);
         PostMessageA(app.main, WM_KEYUP, VK_ESCAPE, 0);
@@ -440,18 +434,18 @@ TEST_F(AppGui, MenuCommandsAndClosing)
     HWND compile = gui::WaitDialog(&app, "Morvox USB  -  Compile User Dictionary");
     EXPECT_NE(nullptr, compile) << "command 105 opens Compile Dictionary although no menu item sends it";
     if (compile) {
-        EXPECT_TRUE(gui::Screenshot(compile, ScreensFolder(), "compile_dict_dialog"));
+        EXPECT_TRUE(gui::Screenshot(compile, gui::ScreensFolder(), "compile_dict_dialog"));
         gui::Press(compile, IDCANCEL);
         EXPECT_TRUE(gui::WaitGone(compile, 5000));
     }
 
     // The system close command ends the program; the library stops speech
     // and closes the device on the way out.
-    ClearLog();
+    gui::ClearLog();
     PostMessageA(app.main, WM_SYSCOMMAND, SC_CLOSE, 0);
     long code = gui::WaitExit(&app, 10000);
     EXPECT_EQ(0, code) << "exit code";
-    std::string sent = Sent();
+    std::string sent = gui::Sent();
     EXPECT_NE(std::string::npos, sent.find("i:06")) << "sent at the end: " << sent;
     gui::Stop(&app);
 

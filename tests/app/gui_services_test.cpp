@@ -18,12 +18,6 @@
 
 namespace {
 
-using gui::ClearLog;
-using gui::Data;
-using gui::ScreensFolder;
-using gui::Sent;
-using gui::WriteBytes;
-
 const char kSendFileCaption[] = "Morvox USB  -  Send Text File";
 const char kCompileCaption[] = "Morvox USB  -  Compile User Dictionary";
 const char kDownloadCaption[] = "Morvox USB  -  Download User Dictionary";
@@ -193,7 +187,7 @@ protected:
     std::string File(const std::string &name, const std::string &bytes)
     {
         std::string path = folder + "\\" + name;
-        WriteBytes(path, bytes);
+        gui::WriteBytes(path, bytes);
         files.push_back(path);
         return path;
     }
@@ -230,7 +224,7 @@ protected:
         EXPECT_EQ(icon, HasIcon(box)) << "icon in box \"" << text << "\"";
         EXPECT_TRUE(gui::HasButton(box, IDOK));
         if (screenshot) {
-            EXPECT_TRUE(gui::Screenshot(box, ScreensFolder(), screenshot)) << screenshot;
+            EXPECT_TRUE(gui::Screenshot(box, gui::ScreensFolder(), screenshot)) << screenshot;
         }
         gui::Press(box, IDOK);
         EXPECT_TRUE(gui::WaitGone(box, 5000));
@@ -253,18 +247,18 @@ protected:
     std::string SendFile(const std::string &typed, size_t closes = 1, bool clear = true)
     {
         if (clear)
-            ClearLog();
+            gui::ClearLog();
         Type(typed);
         std::string sent;
         e2e::wait_for([&] {
-            sent = Sent();
+            sent = gui::Sent();
             size_t n = 0;
             for (size_t at = sent.find("d:0b"); at != std::string::npos; at = sent.find("d:0b", at + 1))
                 n++;
             return n >= closes;
         }, 10000, 50);
         Sleep(200);
-        return Sent();
+        return gui::Sent();
     }
 
     // Sends a brace command in the Send Text dialog and answers its box.
@@ -289,22 +283,22 @@ TEST_F(ServicesGui, SendFileSpeaksFilesAndStaysOpen)
 
     Open(102, kSendFileCaption);
     EXPECT_EQ("", gui::ControlText(dialog, 202));
-    EXPECT_TRUE(gui::Screenshot(dialog, ScreensFolder(), "send_file_dialog"));
+    EXPECT_TRUE(gui::Screenshot(dialog, gui::ScreensFolder(), "send_file_dialog"));
 
     // Typed in capitals: opened lower-cased (the file system here ignores case).
-    EXPECT_EQ(Data("Hello there, unit\x0b"), SendFile(Upper(hello)));
+    EXPECT_EQ(gui::Data("Hello there, unit\x0b"), SendFile(Upper(hello)));
     EXPECT_TRUE(gui::Alive(dialog));
     EXPECT_EQ("", gui::ControlText(dialog, 202)) << "the edit is emptied after a file";
 
     // Bytes of 0x80 and above go to the library, whose filter keeps them
     // from the unit; the bytes around them arrive in order.
-    EXPECT_EQ(Data("caf ok!\x0b"), SendFile(high));
+    EXPECT_EQ(gui::Data("caf ok!\x0b"), SendFile(high));
 
     // Two files in a row, each closed by its own 0x0B.
-    ClearLog();
+    gui::ClearLog();
     Type(hello);
     EXPECT_GE(e2e::wait_for([&] { return gui::ControlText(dialog, 202).empty(); }, 10000, 50), 0);
-    EXPECT_EQ(Data("Hello there, unit\x0b") + " " + Data("Second file\x0b"), SendFile(second, 2, false));
+    EXPECT_EQ(gui::Data("Hello there, unit\x0b") + " " + gui::Data("Second file\x0b"), SendFile(second, 2, false));
     std::string transcript = e2e::transcript();
     EXPECT_NE(std::string::npos, transcript.find("Hello there, unit\nSecond file")) << "transcript: " << transcript;
 
@@ -321,7 +315,7 @@ TEST_F(ServicesGui, SendFileReportsMissingAndUnreadableFiles)
     Open(102, kSendFileCaption);
 
     // The message shows the path lower-cased; the edit keeps what was typed.
-    ClearLog();
+    gui::ClearLog();
     Type("C:\\NoSuch\\MISSING.TXT");
     Answer(kSendFileCaption, "The file c:\\nosuch\\missing.txt could not be found.", false,
            "send_file_not_found");
@@ -330,17 +324,17 @@ TEST_F(ServicesGui, SendFileReportsMissingAndUnreadableFiles)
 
     Type("");
     Answer(kSendFileCaption, "The file  could not be found.", false);
-    EXPECT_EQ("", Sent()) << "nothing is sent for a file that does not open";
+    EXPECT_EQ("", gui::Sent()) << "nothing is sent for a file that does not open";
 
     // A read error ends the file: what was read is spoken and closed, and the
     // error names the file.
     BrokenPipe pipe;
     ASSERT_TRUE(pipe.Open("mxsvc-broken.txt", "abc"));
-    ClearLog();
+    gui::ClearLog();
     Type(pipe.path);
     Answer(kSendFileCaption, "***Error: The file " + pipe.path + " could not be read.", false,
            "send_file_read_error", 15000);
-    EXPECT_EQ(Data("abc\x0b"), Sent());
+    EXPECT_EQ(gui::Data("abc\x0b"), gui::Sent());
     EXPECT_TRUE(gui::Alive(dialog));
     EXPECT_EQ(pipe.path, gui::ControlText(dialog, 202));
 
@@ -354,14 +348,14 @@ TEST_F(ServicesGui, CompileDictionaryDoesNothingVisible)
 {
     std::string dict = File("mydict.dic", Dictionary(0, 0, 8, Pattern));
     Open(105, kCompileCaption);
-    EXPECT_TRUE(gui::Screenshot(dialog, ScreensFolder(), "compile_dict_dialog"));
-    ClearLog();
+    EXPECT_TRUE(gui::Screenshot(dialog, gui::ScreensFolder(), "compile_dict_dialog"));
+    gui::ClearLog();
     Type(Upper(dict));
     EXPECT_TRUE(NoBox(1500));
     Type("");
     EXPECT_TRUE(NoBox(1000));
     EXPECT_TRUE(gui::Alive(dialog));
-    EXPECT_EQ("", Sent()) << "Compile File sends nothing";
+    EXPECT_EQ("", gui::Sent()) << "Compile File sends nothing";
     gui::Press(dialog, IDCANCEL);
     EXPECT_TRUE(gui::WaitGone(dialog, 5000));
 }
@@ -391,7 +385,7 @@ TEST_F(ServicesGui, EveryDialogRefusesWithTheDriverClosed)
     ASSERT_TRUE(gui::WaitGone(dialog, 5000));
 
     Open(106, kDownloadCaption);
-    ClearLog();
+    gui::ClearLog();
     Type(dict);
     Answer(kDownloadCaption, kDriverNotLoaded, false, "download_dict_driver_not_loaded");
     EXPECT_TRUE(gui::Alive(dialog));
@@ -412,7 +406,7 @@ TEST_F(ServicesGui, DownloadSucceedsForEveryLanguage)
         for (int id = 221; id <= 225; id++)
             EXPECT_EQ(BST_UNCHECKED, Checked(dialog, id)) << "button " << id;
         if (language == 0) {
-            EXPECT_TRUE(gui::Screenshot(dialog, ScreensFolder(), "download_dict_dialog"));
+            EXPECT_TRUE(gui::Screenshot(dialog, gui::ScreensFolder(), "download_dict_dialog"));
         }
         SendMessageTimeoutA(GetDlgItem(dialog, 220 + language), BM_CLICK, 0, 0, SMTO_ABORTIFHUNG, 2000, nullptr);
         EXPECT_EQ(BST_CHECKED, Checked(dialog, 220 + language));
@@ -420,10 +414,10 @@ TEST_F(ServicesGui, DownloadSucceedsForEveryLanguage)
             EXPECT_EQ(BST_UNCHECKED, Checked(dialog, 220)) << "the radio buttons are one group";
         }
         if (language == 3) {
-            EXPECT_TRUE(gui::Screenshot(dialog, ScreensFolder(), "download_dict_latin_american"));
+            EXPECT_TRUE(gui::Screenshot(dialog, gui::ScreensFolder(), "download_dict_latin_american"));
         }
 
-        ClearLog();
+        gui::ClearLog();
         DWORD pressed = GetTickCount();
         Type(Upper(dict));
         long waited = Answer(kDownloadCaption, kDownloaded, true,
@@ -437,8 +431,8 @@ TEST_F(ServicesGui, DownloadSucceedsForEveryLanguage)
         char language_bytes[64];
         snprintf(language_bytes, sizeof language_bytes, "i:06 d:01 d:6c d:%02x", '0' + language);
         std::string expected = std::string(language_bytes) + " i:06 d:01 d:75 d:28 d:00 " +
-                               Data(bytes) + " d:70 i:07";
-        EXPECT_EQ(expected, Sent());
+                               gui::Data(bytes) + " d:70 i:07";
+        EXPECT_EQ(expected, gui::Sent());
         MxsimState s = e2e::state();
         EXPECT_EQ((uint32_t)language, s.language);
         EXPECT_EQ(40u, s.dict_length);
@@ -453,17 +447,17 @@ TEST_F(ServicesGui, DownloadSizesAtTheLimits)
     std::string d300 = Dictionary(1, 288, 300, Pattern);
     std::string small = File("small.dic", d300);
     Open(106, kDownloadCaption);
-    ClearLog();
+    gui::ClearLog();
     Type(small);
     Answer(kDownloadCaption, kDownloaded, true, nullptr, 30000);
-    EXPECT_NE(std::string::npos, Sent().find("d:01 d:75 d:2c d:01 " + Data(d300.substr(0, 4))));
+    EXPECT_NE(std::string::npos, gui::Sent().find("d:01 d:75 d:2c d:01 " + gui::Data(d300.substr(0, 4))));
     EXPECT_TRUE(gui::WaitGone(dialog, 10000));
 
     // The largest file accepted: 65534 bytes, sent whole.
     std::string dmax = Dictionary(0, 65534 - 8, 65534, Pattern);
     std::string largest = File("largest.dic", dmax);
     Open(106, kDownloadCaption);
-    ClearLog();
+    gui::ClearLog();
     Type(largest);
     Answer(kDownloadCaption, kDownloaded, true, nullptr, 120000);
     EXPECT_TRUE(gui::WaitGone(dialog, 10000));
@@ -473,12 +467,12 @@ TEST_F(ServicesGui, DownloadSizesAtTheLimits)
     // One byte more: the size message, the dialog ends, nothing is sent.
     std::string toolarge = File("toolarge.dic", Dictionary(0, 65535 - 8, 65535, Pattern));
     Open(106, kDownloadCaption);
-    ClearLog();
+    gui::ClearLog();
     Type(toolarge);
     Answer(kDownloadCaption, "***Error: Dictionary file size is to large. (Max=64K Bytes)", false,
            "download_dict_too_large");
     EXPECT_TRUE(gui::WaitGone(dialog, 5000));
-    EXPECT_EQ("", Sent());
+    EXPECT_EQ("", gui::Sent());
 }
 
 TEST_F(ServicesGui, DownloadRefusesFilesThatAreNotDictionaries)
@@ -488,7 +482,7 @@ TEST_F(ServicesGui, DownloadRefusesFilesThatAreNotDictionaries)
     std::string empty = File("empty.dic", "");
     std::string dotted = File("a.dict.txt", Dictionary(2, 5, 22, Pattern));
     Open(106, kDownloadCaption);
-    ClearLog();
+    gui::ClearLog();
 
     Type(text);
     Answer(kDownloadCaption, "***File Error: File is not a dictionary file (.DIC).", false,
@@ -518,7 +512,7 @@ TEST_F(ServicesGui, DownloadRefusesFilesThatAreNotDictionaries)
            "download_dict_read_error", 15000);
 
     EXPECT_TRUE(gui::Alive(dialog)) << "none of these ends the dialog";
-    EXPECT_EQ("", Sent()) << "nothing reaches the unit";
+    EXPECT_EQ("", gui::Sent()) << "nothing reaches the unit";
     gui::Press(dialog, IDCANCEL);
     EXPECT_TRUE(gui::WaitGone(dialog, 5000));
 }
@@ -531,11 +525,11 @@ TEST_F(ServicesGui, DownloadFailsOnWrongOrMissingReplies)
     // A wrong sum: the checksum message, reset, dialog ended, no commit.
     ASSERT_TRUE(SetReplies(SIM_REPLIES_WRONG));
     Open(106, kDownloadCaption);
-    ClearLog();
+    gui::ClearLog();
     Type(dict);
     Answer(kDownloadCaption, kCrcFailed, false, "download_dict_crc_failed", 30000);
     EXPECT_TRUE(gui::WaitGone(dialog, 5000));
-    std::string sent = Sent();
+    std::string sent = gui::Sent();
     EXPECT_EQ("i:07", sent.substr(sent.size() - 4)) << sent;
     EXPECT_EQ(std::string::npos, sent.find("d:70")) << "no commit after a wrong sum";
     EXPECT_EQ(0u, e2e::state().dict_committed);
@@ -543,7 +537,7 @@ TEST_F(ServicesGui, DownloadFailsOnWrongOrMissingReplies)
     // No reply at all: the same message after the 50 tries of the first byte.
     ASSERT_TRUE(SetReplies(SIM_REPLIES_OFF));
     Open(106, kDownloadCaption);
-    ClearLog();
+    gui::ClearLog();
     DWORD pressed = GetTickCount();
     Type(dict);
     long waited = Answer(kDownloadCaption, kCrcFailed, false, nullptr, 40000, pressed);
@@ -556,13 +550,13 @@ TEST_F(ServicesGui, DownloadFailsOnWrongOrMissingReplies)
     ASSERT_EQ(0xFFFFu, Sum16(ffff));
     std::string silent = File("silent.dic", ffff);
     Open(106, kDownloadCaption);
-    ClearLog();
+    gui::ClearLog();
     pressed = GetTickCount();
     Type(silent);
     waited = Answer(kDownloadCaption, kTimedOut, false, "download_dict_timed_out", 150000, pressed);
     EXPECT_GE(waited, 50000) << "500 tries 100 ms apart";
     EXPECT_TRUE(gui::WaitGone(dialog, 5000));
-    sent = Sent();
+    sent = gui::Sent();
     EXPECT_EQ("d:70", sent.substr(sent.size() - 4)) << "nothing after 'p': " << sent.substr(sent.size() - 40);
 }
 
@@ -574,18 +568,18 @@ TEST_F(ServicesGui, VersionInfoInNormalMode)
     const uint8_t version[8] = {0xEF, 0xBE, 0xAD, 0xDE, 0x34, 0x12, 0x07, 0x02};
     ASSERT_TRUE(e2e::control(MXSIM_IOCTL_SET_VERSION, version, sizeof version));
 
-    ClearLog();
+    gui::ClearLog();
     gui::Command(&app, 104);
     Answer(kVersionCaption,
            "Morvox USB Firmware: 0x1234\nMorvox Engine: 0xdeadbeef\nEprom Firmware: 0x259", true,
            "version_info_normal");
-    EXPECT_EQ("i:06 d:01 d:02 d:3f", Sent());
+    EXPECT_EQ("i:06 d:01 d:02 d:3f", gui::Sent());
 
     // Five of the six bytes: only the Eprom line.
     ASSERT_TRUE(SetReplies(SIM_REPLIES_OFF));
-    ClearLog();
+    gui::ClearLog();
     gui::Command(&app, 104);
-    ASSERT_GE(e2e::wait_for([] { return Sent().find("d:3f") != std::string::npos; }, 5000, 20), 0);
+    ASSERT_GE(e2e::wait_for([] { return gui::Sent().find("d:3f") != std::string::npos; }, 5000, 20), 0);
     ASSERT_TRUE(e2e::report({0x10, 0x32, 0x54, 0x76, 0x05}));
     Answer(kVersionCaption, "Eprom Firmware: 0x259", true, "version_info_partial");
 
@@ -601,16 +595,16 @@ TEST_F(ServicesGui, VersionInfoInBootMonitorModeAndWithNotification)
     ASSERT_TRUE(e2e::set_u32(MXSIM_IOCTL_SET_FIRMWARE, 0x0104));
     BraceCommand("{bootmonitor}", "Entering boot monitor mode.");
 
-    ClearLog();
+    gui::ClearLog();
     gui::Command(&app, 104);
     Answer(kVersionCaption, "Boot Monitor: 0x207\nEprom Firmware: 0x104", true, "version_info_boot_monitor");
-    EXPECT_EQ("i:06 d:01 d:02 d:51", Sent());
+    EXPECT_EQ("i:06 d:01 d:02 d:51", gui::Sent());
 
     // One of the two bytes: only the Eprom line.
     ASSERT_TRUE(SetReplies(SIM_REPLIES_OFF));
-    ClearLog();
+    gui::ClearLog();
     gui::Command(&app, 104);
-    ASSERT_GE(e2e::wait_for([] { return Sent().find("d:51") != std::string::npos; }, 5000, 20), 0);
+    ASSERT_GE(e2e::wait_for([] { return gui::Sent().find("d:51") != std::string::npos; }, 5000, 20), 0);
     ASSERT_TRUE(e2e::report({0x07}));
     Answer(kVersionCaption, "Eprom Firmware: 0x104", true);
     ASSERT_TRUE(SetReplies(SIM_REPLIES_ON));
@@ -619,10 +613,10 @@ TEST_F(ServicesGui, VersionInfoInBootMonitorModeAndWithNotification)
     // the sleeping main window, so the query collects nothing.
     BraceCommand("{normal}", "Morvox USB reset to normal mode.");
     BraceCommand("{regindexes}", "Index callback routine has been registered.");
-    ClearLog();
+    gui::ClearLog();
     gui::Command(&app, 104);
     Answer(kVersionCaption, "Eprom Firmware: 0x104", true, "version_info_notify_registered");
-    EXPECT_EQ("i:06 d:01 d:02 d:3f", Sent()) << "the query itself went out";
+    EXPECT_EQ("i:06 d:01 d:02 d:3f", gui::Sent()) << "the query itself went out";
 }
 
 } // namespace
