@@ -70,18 +70,23 @@ void PollDevice(void)
     }
 }
 
-/* Posts up to 16 bytes from the ring to the registered window, in order. The
- * window is read again before each byte; once it is NULL the rest stay in the
- * ring for USBMX_ReadByte. */
+/* With a window registered, takes 16 times a byte from the ring and posts
+ * each one obtained, in order. The window is looked for once before the
+ * batch and read again for each post, so a window registered or removed
+ * meanwhile takes effect with the next post; a byte taken after the window
+ * was removed is lost like one whose post fails (it is not posted to the
+ * thread's own queue, which nothing reads). */
 static void NotifyWindow(void)
 {
+    if (g_notify_window.load() == NULL)
+        return;
     for (int i = 0; i < NOTIFY_PER_CYCLE; ++i) {
-        HWND window = g_notify_window.load();
-        if (window == NULL)
-            return;
         int b = GetIndexByte();
         if (b == -1)
-            return;
+            continue; /* the 32-bit ring is shared: another process may add one */
+        HWND window = g_notify_window.load();
+        if (window == NULL)
+            continue;
 #if defined(_WIN64)
         PostMessageW(window, g_notify_message.load(), (WPARAM)b, 0);
 #else

@@ -137,7 +137,8 @@ MXUSB_API void MXUSB_CALL USBMX_ResumeIndexes(int clear);
 
 /* Has the reader thread post each received byte to window as message
  * (wParam = byte, lParam = 0), at most 16 per cycle, in order; a NULL window
- * ends notification and leaves the bytes for USBMX_ReadByte. A byte goes
+ * ends notification and leaves the bytes for USBMX_ReadByte (a byte the
+ * reader thread took in the batch under way is lost). A byte goes
  * either to the window or to USBMX_ReadByte, never both. Nothing is posted
  * while collection is halted. The window stays the caller's. Always
  * returns 1. */
