@@ -123,12 +123,14 @@ static void DownloadFile(HWND dialog)
 
     uint32_t count = 0;
     DictReadResult read = ReadDictionaryImage(ReadFileByte, file, DictImage, &count);
-    fclose(file);
     if (read == DICT_READ_TOO_LARGE) {
+        /* The file stays open while the message is shown. */
         Say(dialog, "***Error: Dictionary file size is to large. (Max=64K Bytes)", MB_OK);
+        fclose(file);
         EndDialog(dialog, 0);
         return;
     }
+    fclose(file);
     if (read == DICT_READ_ERROR) {
         /* A read error ends the reading (a loop that waited for the end of
          * the file alone would spin for ever); nothing is sent. */
