@@ -103,6 +103,17 @@ static void StopWriter(DWORD wait_ms)
 }
 #endif
 
+/* The first step of close and unload: the quit flags, which the threads read
+ * once per cycle, and ReadRequested. */
+static void AskThreadsToQuit(void)
+{
+    g_reader_quit.store(1);
+#if MX_HAS_WRITE_QUEUE
+    g_writer_quit.store(1);
+#endif
+    g_read_requested.store(0);
+}
+
 extern "C" int MXUSB_CALL USBMX_OpenSynth(void)
 {
     int result = 0;
@@ -178,11 +189,7 @@ done:
 extern "C" void MXUSB_CALL USBMX_CloseSynth(void)
 {
     AcquireSRWLockExclusive(&g_lifecycle_lock);
-    g_reader_quit.store(1);
-#if MX_HAS_WRITE_QUEUE
-    g_writer_quit.store(1);
-#endif
-    g_read_requested.store(0);
+    AskThreadsToQuit();
 
     USBMX_ShutUp();
 
@@ -228,11 +235,7 @@ static void ProcessDetach(bool process_exit)
     if (process_exit)
         return; /* the process's other threads are gone already; the system closes handles */
     AcquireSRWLockExclusive(&g_lifecycle_lock);
-    g_reader_quit.store(1);
-#if MX_HAS_WRITE_QUEUE
-    g_writer_quit.store(1);
-#endif
-    g_read_requested.store(0);
+    AskThreadsToQuit();
     WakeReader();
 #if MX_HAS_WRITE_QUEUE
     WakeWriter();
