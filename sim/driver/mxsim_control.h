@@ -98,6 +98,22 @@
  * in: uint32_t N (0 cancels). */
 #define MXSIM_IOCTL_FAIL_NEXT    MXSIM_CTL(0x908)
 
+/* Bytes for the unit to report later, each at a time the driver records:
+ * entry i becomes pending (as if given to MXSIM_IOCTL_REPORT) delay_us
+ * microseconds after this request arrived, on the driver's clock. The bytes
+ * are released when the next request of either device arrives at or after
+ * their time, so a poll finds a byte exactly when a unit that sent it at
+ * that moment would have it waiting. A benchmark measures from these times
+ * how late each byte reaches an application.
+ * in: 1..MXSIM_MAX_TIMED MxsimTimedByte entries, delays not decreasing, each
+ * byte 0..255; they are kept after the bytes already scheduled, so the first
+ * may not be due before the last one kept. out: none, or a uint64_t that
+ * receives the driver's clock (microseconds) when the request arrived.
+ * A schedule that would exceed MXSIM_MAX_TIMED entries is refused whole.
+ * RESET drops the schedule. */
+#define MXSIM_IOCTL_REPORT_TIMED MXSIM_CTL(0x915)
+#define MXSIM_MAX_TIMED 1024
+
 /* Clear the request log and/or the transcript. in: none (both) or a
  * uint32_t mask of MXSIM_CLEAR_LOG | MXSIM_CLEAR_TRANSCRIPT. */
 #define MXSIM_IOCTL_CLEAR        MXSIM_CTL(0x909)
@@ -158,6 +174,12 @@ typedef struct MxsimState {
     uint32_t requests;           /* product-device requests since driver start (never reset) */
     uint32_t text_length;        /* bytes of the text being collected (not yet closed by 0x0B) */
 } MxsimState;
+
+/* One entry of MXSIM_IOCTL_REPORT_TIMED. */
+typedef struct MxsimTimedByte {
+    uint32_t delay_us; /* after the request's arrival */
+    uint32_t byte;     /* 0..255 */
+} MxsimTimedByte;
 
 /* Output header of MXSIM_IOCTL_GET_LOG. */
 typedef struct MxsimLogChunk {

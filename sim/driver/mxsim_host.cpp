@@ -16,6 +16,15 @@ namespace {
 SimModel g_model;     /* the one unit; guarded by the caller's lock */
 uint32_t g_requests;  /* product requests since mxsim_host_init */
 
+/* Timed reports (MXSIM_IOCTL_REPORT_TIMED), in the order they fall due:
+ * entries [g_timed_head, g_timed_count) are still to come. */
+struct TimedByte {
+    uint64_t due_us;
+    uint8_t byte;
+};
+TimedByte g_timed[MXSIM_MAX_TIMED];
+uint32_t g_timed_head, g_timed_count;
+
 void copy_bytes(void *to, const void *from, uint32_t count)
 {
     __builtin_memcpy(to, from, count);
@@ -100,12 +109,69 @@ uint32_t copy_log(void *out, uint32_t out_len, uint32_t first)
     return MXSIM_LOG_CHUNK_SIZE(count);
 }
 
+void clear_timed()
+{
+    g_timed_head = g_timed_count = 0;
+}
+
+/* Hands the model every timed byte due by now, in order. */
+void release_timed(uint64_t now_us)
+{
+    while (g_timed_head < g_timed_count && g_timed[g_timed_head].due_us <= now_us) {
+        sim_report(&g_model, &g_timed[g_timed_head].byte, 1);
+        ++g_timed_head;
+    }
+    if (g_timed_head == g_timed_count)
+        clear_timed();
+}
+
+int schedule_timed(uint64_t now_us, void *buffer, uint32_t in_len, uint32_t out_len,
+                   uint32_t *information)
+{
+    const uint32_t n = in_len / sizeof(MxsimTimedByte);
+    if (!buffer || in_len == 0 || in_len % sizeof(MxsimTimedByte) || n > MXSIM_MAX_TIMED)
+        return MXSIM_HOST_BAD_PARAMETER;
+    if (out_len != 0 && out_len < sizeof(uint64_t))
+        return MXSIM_HOST_TOO_SMALL;
+    /* Check everything before keeping anything. */
+    uint64_t last = g_timed_head < g_timed_count ? g_timed[g_timed_count - 1].due_us : 0;
+    for (uint32_t i = 0; i < n; ++i) {
+        MxsimTimedByte e;
+        copy_bytes(&e, (const uint8_t *)buffer + i * sizeof e, sizeof e);
+        if (e.byte > 0xFF || now_us + e.delay_us < last)
+            return MXSIM_HOST_BAD_PARAMETER;
+        last = now_us + e.delay_us;
+    }
+    if (n > MXSIM_MAX_TIMED - (g_timed_count - g_timed_head))
+        return MXSIM_HOST_NO_ROOM;
+    if (g_timed_head > 0) { /* move what is left to the front */
+        const uint32_t left = g_timed_count - g_timed_head;
+        for (uint32_t i = 0; i < left; ++i)
+            g_timed[i] = g_timed[g_timed_head + i];
+        g_timed_head = 0;
+        g_timed_count = left;
+    }
+    for (uint32_t i = 0; i < n; ++i) {
+        MxsimTimedByte e;
+        copy_bytes(&e, (const uint8_t *)buffer + i * sizeof e, sizeof e);
+        g_timed[g_timed_count].due_us = now_us + e.delay_us;
+        g_timed[g_timed_count].byte = (uint8_t)e.byte;
+        ++g_timed_count;
+    }
+    if (out_len) { /* the buffer held the input: written only now */
+        copy_bytes(buffer, &now_us, sizeof now_us);
+        *information = sizeof now_us;
+    }
+    return MXSIM_HOST_OK;
+}
+
 } // namespace
 
 extern "C" void mxsim_host_init(void)
 {
     sim_init(&g_model);
     g_requests = 0;
+    clear_timed();
 }
 
 extern "C" int mxsim_host_open(uint64_t now_us, uint32_t *generation)
@@ -123,6 +189,7 @@ extern "C" int mxsim_host_request(uint64_t now_us, uint32_t generation, uint32_t
                                   uint32_t *bytes_returned)
 {
     ++g_requests;
+    release_timed(now_us);
     /* Only the four codes get buffers; the model logs and fails any other. */
     if (code != IOCTL_SYNTH_GET_INFO && code != IOCTL_SYNTH_READY &&
         code != IOCTL_SYNTH_TRANSFER && code != IOCTL_SYNTH_READ) {
@@ -142,18 +209,22 @@ extern "C" int mxsim_host_present(void)
     return g_model.present ? 1 : 0;
 }
 
-extern "C" int mxsim_host_control(uint32_t code, void *buffer, uint32_t in_len,
+extern "C" int mxsim_host_control(uint64_t now_us, uint32_t code, void *buffer, uint32_t in_len,
                                   uint32_t out_len, uint32_t *information)
 {
     uint32_t value = 0;
     *information = 0;
+    release_timed(now_us); /* what is due is pending before anything else */
     switch (code) {
+    case MXSIM_IOCTL_REPORT_TIMED:
+        return schedule_timed(now_us, buffer, in_len, out_len, information);
     case MXSIM_IOCTL_RESET: {
         /* Handles still open stay open but go stale (a new generation); their
          * count is kept so that their closes balance. */
         const uint32_t generation = g_model.generation;
         const uint32_t handles = g_model.open_handles;
         sim_init(&g_model);
+        clear_timed();
         g_model.generation = generation + 1;
         g_model.open_handles = handles;
         return MXSIM_HOST_OK;

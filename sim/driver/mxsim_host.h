@@ -25,8 +25,8 @@ enum MxsimHostStatus {
     MXSIM_HOST_UNKNOWN = 4        /* not a control code */
 };
 
-/* Resets the model as at driver start (plugged in, defaults) and the
- * request counter. */
+/* Resets the model as at driver start (plugged in, defaults), the request
+ * counter and the schedule of timed reports. */
 void mxsim_host_init(void);
 
 /* The product device. open returns 0 while unplugged, else 1 and the
@@ -34,7 +34,8 @@ void mxsim_host_init(void);
 int mxsim_host_open(uint64_t now_us, uint32_t *generation);
 void mxsim_host_close(uint64_t now_us, uint32_t generation);
 
-/* One request on a product handle: in = the system buffer (TransferHeader for
+/* One request on a product handle, arriving at now_us (timed reports that
+ * are due by then become pending first): in = the system buffer (TransferHeader for
  * TRANSFER and READ, nothing for GET_INFO and READY), out = the data / output
  * buffer. Returns nonzero on success with *bytes_returned set. */
 int mxsim_host_request(uint64_t now_us, uint32_t generation, uint32_t code,
@@ -45,9 +46,10 @@ int mxsim_host_request(uint64_t now_us, uint32_t generation, uint32_t code,
 int mxsim_host_present(void);
 
 /* One request on the control device (METHOD_BUFFERED: `buffer` holds in_len
- * input bytes and receives the output, out_len bytes at most). Returns a
- * MxsimHostStatus; *information = output bytes written (0 on failure). */
-int mxsim_host_control(uint32_t code, void *buffer, uint32_t in_len,
+ * input bytes and receives the output, out_len bytes at most), arriving at
+ * now_us. Returns a MxsimHostStatus; *information = output bytes written (0
+ * on failure). */
+int mxsim_host_control(uint64_t now_us, uint32_t code, void *buffer, uint32_t in_len,
                        uint32_t out_len, uint32_t *information);
 
 #ifdef __cplusplus

@@ -198,7 +198,7 @@ static NTSTATUS control_ioctl(PIRP irp, PIO_STACK_LOCATION stack)
     NTSTATUS status;
 
     KeAcquireSpinLock(&g_lock, &irql);
-    result = mxsim_host_control(code,
+    result = mxsim_host_control(now_us(), code,
                                 irp->AssociatedIrp.SystemBuffer,
                                 stack->Parameters.DeviceIoControl.InputBufferLength,
                                 stack->Parameters.DeviceIoControl.OutputBufferLength,
