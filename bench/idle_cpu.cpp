@@ -1,76 +1,198 @@
 /*
- * idle_cpu.cpp - CPU time the library's threads use while the application
- * does nothing after USBMX_OpenSynth: once with collection halted (as open
- * leaves it) and once with the reader thread polling an idle device. The
- * main thread only sleeps, so the process's CPU time is the threads'.
+ * idle_cpu.cpp - the CPU that the library's threads use while an application
+ * that has called USBMX_OpenSynth does nothing, against bare threads of the
+ * same cadence running beside them in the same process over the same
+ * seconds:
+ *   halted   (as USBMX_OpenSynth leaves it): the reader waits 20 ms at a
+ *            time; the bare thread does the same.
+ *   polling  an idle device through the driver host (after
+ *            USBMX_ResumeIndexes): wait 20 ms, one poll request, sleep 5 ms;
+ *            the bare thread makes the same poll with DeviceIoControl, and a
+ *            second bare thread keeps the cadence without the poll, so the
+ *            polls' own cost shows.
+ * In the 32-bit build the writer thread (waiting 100 ms at a time) counts on
+ * the library's side and a bare 100 ms waiter on the other.
+ * Wine's process clock moves in 10 ms ticks, so the figures come from the
+ * kernel's per-thread clock (schedstat), which resolves nanoseconds.
  */
 #include "bench_common.h"
 
-typedef int(WINAPI *OpenSynthFn)(void);
-typedef void(WINAPI *VoidFn)(void);
-typedef void(WINAPI *ResumeIndexesFn)(int);
+#include "mxusb_protocol.h"
 
-static double ProcessCpuMs(void)
-{
-    FILETIME created, exited, kernel, user;
-    GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
-    ULARGE_INTEGER k, u;
-    k.LowPart = kernel.dwLowDateTime, k.HighPart = kernel.dwHighDateTime;
-    u.LowPart = user.dwLowDateTime, u.HighPart = user.dwHighDateTime;
-    return (double)(k.QuadPart + u.QuadPart) / 10000.0;
-}
+namespace {
 
-static double MeasureMsPerSecond(DWORD ms)
-{
-    double cpu0 = ProcessCpuMs(), t0 = BenchSeconds();
-    Sleep(ms);
-    double cpu1 = ProcessCpuMs(), t1 = BenchSeconds();
-    return (cpu1 - cpu0) / (t1 - t0);
-}
+const DWORD kPhaseMs = 6000;
 
-/* For comparison: a bare thread that only waits 20 ms at a time, as the
- * reader thread does while collection is halted. */
-static volatile LONG g_bare_quit;
-static DWORD WINAPI BareWaiter(LPVOID event)
+volatile LONG g_quit;
+
+struct Bare {
+    DWORD wait_ms;  /* longest wait for its event */
+    DWORD sleep_ms; /* sleep after each wait (0: none) */
+    HANDLE device;  /* poll this device after each wait (INVALID_HANDLE_VALUE: no poll) */
+    HANDLE event;   /* never set until the end: every wait runs out */
+    HANDLE started;
+    HANDLE thread;
+    int tid;
+    volatile LONG polls;
+};
+
+DWORD WINAPI BareThread(LPVOID param)
 {
-    while (!g_bare_quit)
-        WaitForSingleObject((HANDLE)event, 20);
+    Bare *b = (Bare *)param;
+    SetEvent(b->started);
+    while (!g_quit) {
+        WaitForSingleObject(b->event, b->wait_ms);
+        if (b->device != INVALID_HANDLE_VALUE) {
+            TransferHeader header = {TRANSFER_POLL, 0};
+            unsigned char byte = SYNTH_POLL_BYTE;
+            DWORD pending = 0;
+            DeviceIoControl(b->device, IOCTL_SYNTH_TRANSFER, &header, sizeof header, &byte, 1, &pending, NULL);
+            ++b->polls;
+        }
+        if (b->sleep_ms)
+            Sleep(b->sleep_ms);
+    }
     return 0;
 }
 
-int main()
+/* Starts a bare thread and finds its Linux TID; false if it cannot tell. */
+bool StartBare(Bare *b, DWORD wait_ms, DWORD sleep_ms, HANDLE device)
 {
-    HMODULE module = BenchLoadLibrary();
-    if (!module)
+    b->wait_ms = wait_ms;
+    b->sleep_ms = sleep_ms;
+    b->device = device;
+    b->event = CreateEventW(NULL, TRUE, FALSE, NULL);
+    b->started = CreateEventW(NULL, TRUE, FALSE, NULL);
+    std::vector<int> before = BenchTasks();
+    b->thread = CreateThread(NULL, 0, BareThread, b, 0, NULL);
+    if (!b->thread || WaitForSingleObject(b->started, 10000) != WAIT_OBJECT_0)
+        return false;
+    std::vector<int> added = BenchNewTasks(before, BenchTasks());
+    b->tid = added.size() == 1 ? added[0] : 0;
+    if (!b->tid)
+        fprintf(stderr, "idle CPU: %u new threads for one bare thread\n", (unsigned)added.size());
+    return b->tid != 0;
+}
+
+void StopBare(Bare *b)
+{
+    if (b->thread) {
+        SetEvent(b->event);
+        WaitForSingleObject(b->thread, 10000);
+        CloseHandle(b->thread);
+    }
+    CloseHandle(b->event);
+    CloseHandle(b->started);
+}
+
+int64_t CpuNs(const std::vector<int> &tids)
+{
+    int64_t sum = 0;
+    for (int tid : tids) {
+        int64_t ns = BenchThreadCpuNs(tid);
+        if (ns < 0)
+            return -1;
+        sum += ns;
+    }
+    return sum;
+}
+
+/* CPU ms per second of wall time of each group of threads over one phase,
+ * all groups over the same seconds; *requests_per_s: device requests a
+ * second, of every thread. */
+bool MeasurePhase(const std::vector<std::vector<int>> &groups, std::vector<double> *ms_per_s,
+                  double *requests_per_s = NULL)
+{
+    std::vector<int64_t> start;
+    for (const auto &g : groups)
+        start.push_back(CpuNs(g));
+    uint32_t requests = BenchRequests();
+    double t0 = BenchSeconds();
+    Sleep(kPhaseMs);
+    double t1 = BenchSeconds();
+    if (requests_per_s)
+        *requests_per_s = (double)(BenchRequests() - requests) / (t1 - t0);
+    ms_per_s->clear();
+    for (size_t i = 0; i < groups.size(); ++i) {
+        int64_t end = CpuNs(groups[i]);
+        if (start[i] < 0 || end < 0)
+            return false;
+        ms_per_s->push_back((double)(end - start[i]) / 1e6 / (t1 - t0));
+    }
+    return true;
+}
+
+std::vector<int> With(std::vector<int> tids, int tid)
+{
+    if (tid)
+        tids.push_back(tid);
+    return tids;
+}
+
+} // namespace
+
+int BenchIdleCpu(const BenchApi &api)
+{
+    const bool has_writer = sizeof(void *) == 4;
+    if (!BenchLinuxPidInit())
         return 1;
-    OpenSynthFn open = BenchExport<OpenSynthFn>(module, "USBMX_OpenSynth");
-    VoidFn close = BenchExport<VoidFn>(module, "USBMX_CloseSynth");
-    ResumeIndexesFn resume = BenchExport<ResumeIndexesFn>(module, "USBMX_ResumeIndexes");
-    const DWORD PHASE_MS = 4000;
-    double baseline = MeasureMsPerSecond(PHASE_MS); /* loaded, no library thread yet */
-    if (!open || !close || !resume || !open()) {
-        fprintf(stderr, "cannot open the simulated synthesizer\n");
+    std::vector<int> before = BenchTasks();
+    if (!api.open()) {
+        fprintf(stderr, "idle CPU: USBMX_OpenSynth failed\n");
         return 1;
     }
     Sleep(200);
-    double halted = MeasureMsPerSecond(PHASE_MS);
-    resume(0);
-    Sleep(200);
-    double polling = MeasureMsPerSecond(PHASE_MS);
-    /* The process clock advances in ticks (10 ms under Wine), so a phase of
-     * PHASE_MS resolves about 10 / (PHASE_MS / 1000) ms per second. */
-    printf("idle CPU: %.2f ms per second before open (baseline), %.2f halted after USBMX_OpenSynth, "
-           "%.2f polling an idle device; clock resolution about %.1f ms per second "
-           "(goal under 1 ms per second)\n", baseline, halted, polling, 10000.0 / PHASE_MS);
-    close();
-    FreeLibrary(module);
+    std::vector<int> library = BenchNewTasks(before, BenchTasks());
+    if (library.size() != (has_writer ? 2u : 1u))
+        BenchNote("idle CPU: USBMX_OpenSynth added %u threads (all counted as the library's)",
+                  (unsigned)library.size());
 
-    HANDLE event = CreateEventW(NULL, FALSE, FALSE, NULL);
-    HANDLE bare = CreateThread(NULL, 0, BareWaiter, event, 0, NULL);
-    Sleep(200);
-    double bare_ms = MeasureMsPerSecond(PHASE_MS);
-    g_bare_quit = 1;
-    WaitForSingleObject(bare, INFINITE);
-    printf("for comparison, a bare thread waiting 20 ms at a time: %.2f ms per second\n", bare_ms);
+    HANDLE device = BenchOpenDevice();
+    Bare waiter20 = {}, waiter100 = {}, cadence = {}, cadence_poll = {};
+    int rc = 1;
+    std::vector<double> halted, polling;
+    double requests_per_s = 0, bare_polls_per_s = 0;
+    if (device == INVALID_HANDLE_VALUE) {
+        fprintf(stderr, "idle CPU: cannot open the device\n");
+    } else if (StartBare(&waiter20, 20, 0, INVALID_HANDLE_VALUE) &&
+               (!has_writer || StartBare(&waiter100, 100, 0, INVALID_HANDLE_VALUE)) &&
+               MeasurePhase({library, With({waiter20.tid}, waiter100.tid)}, &halted)) {
+        api.resume_indexes(0);
+        if (StartBare(&cadence, 20, 5, INVALID_HANDLE_VALUE) && StartBare(&cadence_poll, 20, 5, device)) {
+            LONG polls = cadence_poll.polls;
+            double t0 = BenchSeconds();
+            if (MeasurePhase({library, With({cadence_poll.tid}, waiter100.tid), With({cadence.tid}, waiter100.tid)},
+                             &polling, &requests_per_s))
+                rc = 0;
+            bare_polls_per_s = (double)(cadence_poll.polls - polls) / (BenchSeconds() - t0);
+        }
+    }
+    g_quit = 1;
+    StopBare(&cadence_poll);
+    StopBare(&cadence);
+    StopBare(&waiter100);
+    StopBare(&waiter20);
+    if (device != INVALID_HANDLE_VALUE)
+        CloseHandle(device);
+    api.close();
+    if (rc) {
+        fprintf(stderr, "idle CPU: cannot read the threads' CPU clocks\n");
+        return rc;
+    }
+
+    const char *threads = has_writer ? "reader + writer" : "reader";
+    double r = halted[0] / halted[1];
+    BenchRow(BenchFormat("idle CPU halted, ms/s (%s)", threads).c_str(), BenchFormat("%.3f", halted[0]).c_str(),
+             BenchFormat("%.3f bare thread%s of the same waits", halted[1], has_writer ? "s" : "").c_str(),
+             BenchFormat("%.3f", r).c_str(), "<= 1.05", r <= 1.05 ? "met" : "NOT MET");
+    r = polling[0] / polling[1];
+    BenchRow(BenchFormat("idle CPU polling an idle device, ms/s (%s)", threads).c_str(),
+             BenchFormat("%.3f", polling[0]).c_str(),
+             BenchFormat("%.3f bare cadence with the same polls", polling[1]).c_str(), BenchFormat("%.3f", r).c_str(),
+             "<= 1.05", r <= 1.05 ? "met" : "NOT MET");
+    BenchNote("idle CPU polling: above the bare cadence (%.3f ms/s) the library spends %.3f ms/s on %.1f polls "
+              "a second, the bare thread %.3f ms/s on %.1f",
+              polling[2], polling[0] - polling[2], requests_per_s - bare_polls_per_s, polling[1] - polling[2],
+              bare_polls_per_s);
     return 0;
 }
