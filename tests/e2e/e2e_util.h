@@ -1,7 +1,8 @@
 /*
- * e2e_util.h - helpers of the end-to-end tests: scripting the driver host
- * through \\.\mxsim-control, named events between test processes, and the
- * program's own folder. Header-only; every test program includes it once.
+ * e2e_util.h - what the end-to-end programs share: scripting the driver host
+ * through \\.\mxsim-control, the shipped library loaded with LoadLibrary (so
+ * that a test decides when process attach runs), bounded waits, named events
+ * between the test processes, and thread counting. Header-only.
  */
 #ifndef E2E_UTIL_H
 #define E2E_UTIL_H
@@ -9,33 +10,31 @@
 #include <windows.h>
 #include <tlhelp32.h>
 
-#include <stdint.h>
 #include <stdio.h>
 #include <string.h>
 
 #include <string>
 #include <vector>
 
-#include "mxusb_protocol.h"
 #include "mxsim_control.h"
+#include "mxusb_protocol.h"
+#include "mxusbd.h"
 
 namespace e2e {
 
-/* One request on the control device; false (and a message) on failure. */
-inline bool control(uint32_t code, const void *in, DWORD in_len, void *out = nullptr,
-                    DWORD out_len = 0, DWORD *returned = nullptr)
+/* One request on the control device; the success flag (error kept). */
+inline bool control(uint32_t code, const void *in = nullptr, DWORD in_len = 0,
+                    void *out = nullptr, DWORD out_len = 0, DWORD *returned = nullptr)
 {
     HANDLE h = CreateFileA(MXSIM_CONTROL_PATH_A, GENERIC_READ | GENERIC_WRITE,
-                           FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                           nullptr);
+                           FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
-        printf("e2e: cannot open %s (error %lu): is the driver host up?\n",
-               MXSIM_CONTROL_PATH_A, GetLastError());
+        printf("e2e: cannot open %s (error %lu): is the driver host up?\n", MXSIM_CONTROL_PATH_A,
+               GetLastError());
         return false;
     }
     DWORD got = 0;
-    BOOL ok = DeviceIoControl(h, code, const_cast<void *>(in), in_len, out, out_len, &got,
-                              nullptr);
+    BOOL ok = DeviceIoControl(h, code, const_cast<void *>(in), in_len, out, out_len, &got, nullptr);
     DWORD error = GetLastError();
     CloseHandle(h);
     if (returned)
@@ -44,72 +43,34 @@ inline bool control(uint32_t code, const void *in, DWORD in_len, void *out = nul
     return ok != FALSE;
 }
 
-inline bool reset() { return control(MXSIM_IOCTL_RESET, nullptr, 0); }
-inline bool unplug() { return control(MXSIM_IOCTL_UNPLUG, nullptr, 0); }
-inline bool replug() { return control(MXSIM_IOCTL_REPLUG, nullptr, 0); }
-
-inline bool report(std::initializer_list<uint8_t> bytes)
+inline bool report(const std::string &bytes)
 {
-    std::vector<uint8_t> v(bytes);
-    return control(MXSIM_IOCTL_REPORT, v.data(), (DWORD)v.size());
+    return control(MXSIM_IOCTL_REPORT, bytes.data(), (DWORD)bytes.size());
 }
 
-inline bool set_u32(uint32_t code, uint32_t value)
-{
-    return control(code, &value, sizeof(value));
-}
-
-/* The model's state; a zeroed state (size 0) when the request fails. */
+/* The model's counters; all zero when the request fails. */
 inline MxsimState state()
 {
-    MxsimState s;
-    memset(&s, 0, sizeof(s));
+    MxsimState s = {};
     DWORD got = 0;
     if (!control(MXSIM_IOCTL_GET_STATE, nullptr, 0, &s, sizeof(s), &got) || got != sizeof(s))
-        memset(&s, 0, sizeof(s));
+        s = MxsimState();
     return s;
 }
 
-/* A whole byte image (transcript, dictionary, boot image). */
-inline std::string image(uint32_t code)
+/* The spoken texts, each ended by '\n' (one request: the buffer holds it all). */
+inline std::string transcript()
 {
-    std::string all;
-    std::vector<uint8_t> buffer(MXSIM_BLOB_HEADER + 1024);
-    for (uint32_t offset = 0;;) {
-        DWORD got = 0;
-        if (!control(code, &offset, sizeof(offset), buffer.data(), (DWORD)buffer.size(), &got))
-            return all;
-        const MxsimBlob *blob = (const MxsimBlob *)buffer.data();
-        all.append((const char *)buffer.data() + MXSIM_BLOB_HEADER, blob->count);
-        offset += blob->count;
-        if (blob->count == 0 || offset >= blob->total)
-            return all;
-    }
+    std::vector<char> buffer(MXSIM_BLOB_HEADER + SIM_TRANSCRIPT_CAPACITY);
+    DWORD got = 0;
+    if (!control(MXSIM_IOCTL_GET_TRANSCRIPT, "\0\0\0\0", 4, buffer.data(), (DWORD)buffer.size(),
+                 &got) || got < MXSIM_BLOB_HEADER)
+        return std::string();
+    return std::string(buffer.data() + MXSIM_BLOB_HEADER, got - MXSIM_BLOB_HEADER);
 }
 
-inline std::string transcript() { return image(MXSIM_IOCTL_GET_TRANSCRIPT); }
-
-/* The whole request log. */
-inline std::vector<SimLogEntry> log()
-{
-    std::vector<SimLogEntry> all;
-    std::vector<uint8_t> buffer(MXSIM_LOG_CHUNK_SIZE(MXSIM_LOG_CHUNK));
-    for (uint32_t first = 0;;) {
-        DWORD got = 0;
-        if (!control(MXSIM_IOCTL_GET_LOG, &first, sizeof(first), buffer.data(),
-                     (DWORD)buffer.size(), &got))
-            return all;
-        const MxsimLogChunk *chunk = (const MxsimLogChunk *)buffer.data();
-        all.insert(all.end(), chunk->entries, chunk->entries + chunk->count);
-        first += chunk->count;
-        if (chunk->count == 0 || first >= chunk->total)
-            return all;
-    }
-}
-
-/* Waits until cond() holds, at most timeout_ms; returns the ms waited or -1. */
-template <typename Cond>
-long wait_for(Cond cond, DWORD timeout_ms, DWORD step_ms = 5)
+/* Polls cond() every step_ms; the ms it took, or -1 after timeout_ms. */
+template <typename Cond> long wait_for(Cond cond, DWORD timeout_ms, DWORD step_ms = 5)
 {
     const DWORD start = GetTickCount();
     for (;;) {
@@ -121,66 +82,89 @@ long wait_for(Cond cond, DWORD timeout_ms, DWORD step_ms = 5)
     }
 }
 
-/* Named manual-reset events shared by the processes of one test run. */
-inline HANDLE event(const char *name)
+/* A named manual-reset event of one run (TAG_name). Created, never closed:
+ * a signal made before the other process opens the event is kept. */
+inline HANDLE event(const std::string &tag, const std::string &name)
 {
-    char full[128];
-    snprintf(full, sizeof(full), "mx_e2e_%s", name);
-    return CreateEventA(nullptr, TRUE, FALSE, full);
+    return CreateEventA(nullptr, TRUE, FALSE, ("mx_e2e_" + tag + "_" + name).c_str());
 }
 
-inline void signal(const char *name)
-{
-    HANDLE h = event(name);
-    SetEvent(h);
-    CloseHandle(h); /* the other side holds it open */
-}
-
-inline bool wait_event(const char *name, DWORD timeout_ms)
-{
-    HANDLE h = event(name);
-    DWORD r = WaitForSingleObject(h, timeout_ms);
-    CloseHandle(h);
-    if (r != WAIT_OBJECT_0)
-        printf("e2e: timed out after %lu ms waiting for event %s\n", timeout_ms, name);
-    return r == WAIT_OBJECT_0;
-}
-
-/* Keeps the named events of one run open in this process for its whole
- * life, so that a signal made before the other side opens the event is not
- * lost with the last handle. */
-inline void hold_events(const std::string &tag, std::initializer_list<const char *> steps)
-{
-    static std::vector<HANDLE> held;
-    for (const char *step : steps)
-        held.push_back(event((tag + "_" + step).c_str()));
-}
-
-/* The folder of this program, with a trailing backslash. */
 inline std::string program_folder()
 {
     char path[MAX_PATH];
-    DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string s(path, n);
-    size_t slash = s.find_last_of("\\/");
-    return slash == std::string::npos ? std::string() : s.substr(0, slash + 1);
+    std::string s(path, GetModuleFileNameA(nullptr, path, MAX_PATH));
+    return s.substr(0, s.find_last_of("\\/") + 1);
 }
 
 /* Threads of this process now (Toolhelp). */
 inline int thread_count()
 {
     HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-    if (snap == INVALID_HANDLE_VALUE)
-        return -1;
     THREADENTRY32 t;
     t.dwSize = sizeof(t);
     int n = 0;
     for (BOOL ok = Thread32First(snap, &t); ok; ok = Thread32Next(snap, &t))
-        if (t.th32OwnerProcessID == GetCurrentProcessId())
-            ++n;
+        n += t.th32OwnerProcessID == GetCurrentProcessId();
     CloseHandle(snap);
     return n;
 }
+
+/* Milliseconds that fn() took. */
+template <typename Fn> double timed_ms(Fn fn)
+{
+    LARGE_INTEGER f, a, b;
+    QueryPerformanceFrequency(&f);
+    QueryPerformanceCounter(&a);
+    fn();
+    QueryPerformanceCounter(&b);
+    return (double)(b.QuadPart - a.QuadPart) * 1000.0 / (double)f.QuadPart;
+}
+
+/* The shipped library of this bitness from this program's folder, and the
+ * exports the end-to-end programs call. */
+#define E2E_EXPORTS(X)                                                                         \
+    X(OpenSynth) X(CloseSynth) X(CheckWdmStatus) X(GetFirmwareVersion) X(ReadyCheck)           \
+    X(WriteByte) X(WriteString) X(ReadByte) X(HaltIndexes) X(ResumeIndexes)
+struct Mxusbd {
+    HMODULE module = nullptr;
+#define E2E_FIELD(name) decltype(&USBMX_##name) name = nullptr;
+    E2E_EXPORTS(E2E_FIELD)
+#undef E2E_FIELD
+
+    /* Loads it (process attach runs now); false when it or an export is missing. */
+    bool load()
+    {
+        module = LoadLibraryA((program_folder() + (sizeof(void *) == 8 ? "mxusbd64.dll"
+                                                                         : "mxusbd.dll")).c_str());
+        bool ok = module != nullptr;
+#define E2E_RESOLVE(name)                                                                      \
+    ok = ok && (name = (decltype(name))(void *)GetProcAddress(module, "USBMX_" #name)) != nullptr;
+        E2E_EXPORTS(E2E_RESOLVE)
+#undef E2E_RESOLVE
+        return ok;
+    }
+    void unload()
+    {
+        if (module)
+            FreeLibrary(module);
+        module = nullptr;
+    }
+    /* Each byte of text through USBMX_WriteByte; how many calls returned 1. */
+    int write(const std::string &text)
+    {
+        int ok = 0;
+        for (unsigned char c : text)
+            ok += WriteByte(c) == 1;
+        return ok;
+    }
+    /* USBMX_ReadByte until a byte comes; -1 after timeout_ms. */
+    int read_within(DWORD timeout_ms)
+    {
+        int b = -1;
+        wait_for([&] { return (b = ReadByte()) >= 0; }, timeout_ms);
+        return b;
+    }
+};
 
 } // namespace e2e
 
