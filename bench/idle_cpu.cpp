@@ -21,7 +21,7 @@
 
 namespace {
 
-const DWORD kPhaseMs = 6000;
+const DWORD kPhaseMs = 10000;
 
 volatile LONG g_quit;
 
