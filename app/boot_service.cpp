@@ -9,26 +9,12 @@
 
 #include "app_state.h"
 #include "boot_stream.h"
+#include "dialog_common.h"
+#include "mxusb_protocol.h"
 #include "mxusbd.h"
 #include "resource.h"
 #include "send_text_dialog.h"
 #include "text_commands.h"
-
-/* Out-of-band control bytes. */
-#define OOB_BAUD_57600      4
-#define OOB_BAUD_19200      5
-#define OOB_RESET           7
-#define OOB_BOOT_DOWNLOAD   10
-#define OOB_BOOT_END        11
-
-/* In-band service sequences: 0x01 0x02 X. */
-#define SERVICE_LEAD        0x01
-#define SERVICE_SECOND      0x02
-#define SERVICE_BOOTMONITOR 'B'
-#define SERVICE_NORMAL      'N'
-#define SERVICE_READ        'R'
-#define BOOTSTRAP_ENTER     'a'
-#define BOOTSTRAP_PROMPT    ':'
 
 /* The prompt is looked for once at once and then at most 49 more times. */
 #define PROMPT_RETRIES      49
@@ -42,7 +28,7 @@
 
 static int Show(HWND dialog, const char *text, UINT style = MB_OK)
 {
-    return MessageBoxA(dialog, text, SEND_TEXT_CAPTION, style);
+    return ShowMessage(dialog, SEND_TEXT_CAPTION, text, style);
 }
 
 static void EmptyTextField(HWND dialog)
@@ -50,28 +36,24 @@ static void EmptyTextField(HWND dialog)
     SetDlgItemTextA(dialog, IDC_TEXT_EDIT, "");
 }
 
-static void SimpleBeep(void)
-{
-    MessageBeep(0xFFFFFFFF);
-}
-
+/* A service sequence: 0x01 0x02 code. */
 static void SendService(unsigned char code)
 {
-    USBMX_RawWriteByte(SERVICE_LEAD);
-    USBMX_RawWriteByte(SERVICE_SECOND);
+    USBMX_RawWriteByte(SYNTH_CMD_LEAD);
+    USBMX_RawWriteByte(SYNTH_CMD_SERVICE);
     USBMX_RawWriteByte(code);
 }
 
 void RunBootMonitorCommand(HWND dialog)
 {
-    SendService(SERVICE_BOOTMONITOR);
+    SendService(SYNTH_SVC_BOOT_MONITOR);
     Sleep(400);
-    USBMX_RawWriteByteImmediate(OOB_RESET);
+    USBMX_RawWriteByteImmediate(SYNTH_OOB_RESET);
     Sleep(2000);
-    USBMX_RawWriteByteImmediate(OOB_BAUD_57600);
+    USBMX_RawWriteByteImmediate(SYNTH_OOB_BAUD_57600);
     Sleep(400);
     USBMX_ResumeIndexes(1);
-    SendService(SERVICE_BOOTMONITOR);
+    SendService(SYNTH_SVC_BOOT_MONITOR);
     Sleep(100);
     EmptyTextField(dialog);
     BootMonitorMode = 1;
@@ -80,13 +62,13 @@ void RunBootMonitorCommand(HWND dialog)
 
 void RunNormalCommand(HWND dialog)
 {
-    USBMX_RawWriteByteImmediate(OOB_BAUD_57600);
+    USBMX_RawWriteByteImmediate(SYNTH_OOB_BAUD_57600);
     Sleep(400);
-    SendService(SERVICE_NORMAL);
+    SendService(SYNTH_SVC_NORMAL);
     Sleep(1000);
-    USBMX_RawWriteByteImmediate(OOB_RESET);
+    USBMX_RawWriteByteImmediate(SYNTH_OOB_RESET);
     Sleep(2000);
-    USBMX_RawWriteByteImmediate(OOB_BAUD_19200);
+    USBMX_RawWriteByteImmediate(SYNTH_OOB_BAUD_19200);
     Sleep(400);
     BootMonitorMode = 0;
     Show(dialog, "Morvox USB reset to normal mode.");
@@ -101,15 +83,17 @@ void RunReadCommand(HWND dialog, const char *text)
         EmptyTextField(dialog);
         return;
     }
-    /* A short operand would send whatever lies past the end of the text. */
+    /* A short operand would send whatever lies past the end of the text. Only
+     * the length is checked: any character converts to a value and is sent
+     * unchecked, so the message asks for digits, not hexadecimal ones. */
     if (!ReadOperandComplete(text)) {
-        Show(dialog, "***Error: The {read} command needs eight hexadecimal digits after {read}.");
+        Show(dialog, "***Error: The {read} command needs eight digits after {read}.");
         EmptyTextField(dialog);
         return;
     }
     unsigned char values[READ_OPERAND_DIGITS];
     ReadOperandValues(text, values);
-    SendService(SERVICE_READ);
+    SendService(SYNTH_SVC_READ);
     for (unsigned char value : values)
         USBMX_RawWriteByte(value);
     Sleep(500);
@@ -120,12 +104,12 @@ void RunReadCommand(HWND dialog, const char *text)
  * value that is not the prompt, -1 included, is dropped. */
 static bool WaitForPrompt(void)
 {
-    if ((GetLocalIndex() & 0xFF) == BOOTSTRAP_PROMPT)
+    if ((GetLocalIndex() & 0xFF) == SYNTH_REPLY_PROMPT)
         return true;
     for (int retry = 0; retry < PROMPT_RETRIES; retry++) {
         Sleep(PROMPT_RETRY_MS);
         SimpleBeep();
-        if ((GetLocalIndex() & 0xFF) == BOOTSTRAP_PROMPT)
+        if ((GetLocalIndex() & 0xFF) == SYNTH_REPLY_PROMPT)
             return true;
     }
     return false;
@@ -153,7 +137,7 @@ static bool DownloadBootFile(HWND dialog, const char *name)
         return false;
     }
     const BootStreamSink sink = { SendRawByte, StreamBeep, NULL };
-    int complete = StreamBootFile(file, &sink);
+    int complete = StreamBootFile(ReadFileByte, file, &sink);
     fclose(file);
     if (!complete) {
         snprintf(message, sizeof message, "***Error: Unable to read %s file.", name);
@@ -173,15 +157,18 @@ static void EndBootstrap(HWND dialog)
 
 void RunBootstrapCommand(HWND dialog)
 {
-    USBMX_RawWriteByteImmediate(OOB_BAUD_57600);
+    USBMX_RawWriteByteImmediate(SYNTH_OOB_BAUD_57600);
     Sleep(400);
-    USBMX_RawWriteByteImmediate(OOB_RESET);
+    USBMX_RawWriteByteImmediate(SYNTH_OOB_RESET);
     Sleep(2000);
+    /* The monitor is held while the ring is emptied, so that no byte it took
+     * before passes for the prompt. */
+    HoldMonitor();
     ClearIndexDisplay();
     DisplaySuppressed = 1;
     USBMX_ResumeIndexes(1);
-    MonitorPaused = 0;
-    USBMX_RawWriteByte(BOOTSTRAP_ENTER);
+    ReleaseMonitor();
+    USBMX_RawWriteByte(SYNTH_CMD_BOOTSTRAP);
     Sleep(100);
     EmptyTextField(dialog);
 
@@ -195,7 +182,7 @@ void RunBootstrapCommand(HWND dialog)
     if (Show(dialog, "Would you like to download the boot monitor initialization files?",
              MB_YESNO | MB_ICONINFORMATION) != IDYES) {
         Show(dialog, "Boot strap mode initiated.");
-        USBMX_RawWriteByteImmediate(OOB_BOOT_END);
+        USBMX_RawWriteByteImmediate(SYNTH_OOB_BOOT_END);
         EndBootstrap(dialog);
         return;
     }
@@ -207,7 +194,7 @@ void RunBootstrapCommand(HWND dialog)
         return;
     }
 
-    USBMX_RawWriteByteImmediate(OOB_BOOT_DOWNLOAD);
+    USBMX_RawWriteByteImmediate(SYNTH_OOB_BOOT_BEGIN);
     if (!DownloadBootFile(dialog, BOOT_INIT_FILE)) {
         EndBootstrap(dialog);
         return;
@@ -222,6 +209,6 @@ void RunBootstrapCommand(HWND dialog)
     Show(dialog, "Boot monitor and initialization files downloaded successfully.",
          MB_OK | MB_ICONINFORMATION);
     DisplaySuppressed = 0;
-    USBMX_RawWriteByteImmediate(OOB_BOOT_END);
+    USBMX_RawWriteByteImmediate(SYNTH_OOB_BOOT_END);
     EndDialog(dialog, 0);
 }

@@ -6,7 +6,7 @@
 #ifndef MXUAPP_BOOT_STREAM_H
 #define MXUAPP_BOOT_STREAM_H
 
-#include <stdio.h>
+#include "byte_reader.h"
 
 #define BOOT_STREAM_BEEP_EVERY 500
 
@@ -16,11 +16,10 @@ struct BootStreamSink {
     void *context;
 };
 
-/* Reads file to its end and sends every byte in file order. Counts reads,
- * the last one that finds no byte included, and beeps on read 501 and on
- * every 500th read after it. Stops at the end of the file or at a read
- * error. Does not close the file. Returns 1 at the end of the file, 0 after
- * a read error (the bytes before it have been sent). */
-int StreamBootFile(FILE *file, const BootStreamSink *sink);
+/* Reads source to its end and sends every byte in order. Counts reads, the
+ * last one that finds no byte included, and beeps on read 501 and on every
+ * 500th read after it. Returns 1 at the end of the source, 0 after a read
+ * error (the bytes before it have been sent). */
+int StreamBootFile(ByteReader read, void *source, const BootStreamSink *sink);
 
 #endif /* MXUAPP_BOOT_STREAM_H */

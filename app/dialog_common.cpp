@@ -1,6 +1,5 @@
 /*
- * dialog_common.cpp - the path reading and the message handling that the
- * Send File, Compile Dictionary and Download User Dictionary dialogs share.
+ * dialog_common.cpp - what the utility's dialogs share (dialog_common.h).
  */
 #include "dialog_common.h"
 
@@ -8,13 +7,21 @@
 #include "mxusbd.h"
 #include "resource.h"
 
-#define DRIVER_NOT_LOADED "***Error: Morvox USB driver mxusb.sys is not loaded."
+int ShowMessage(HWND owner, const char *caption, const char *text, UINT style)
+{
+    return MessageBoxA(owner, text, caption, style);
+}
+
+void SimpleBeep(void)
+{
+    MessageBeep(0xFFFFFFFF);
+}
 
 bool ReadDialogPath(HWND dialog, const char *caption, char *path)
 {
     GetDlgItemTextA(dialog, IDC_TEXT_EDIT, path, PATH_DIALOG_PATH_SIZE);
     if (!USBMX_CheckWdmStatus()) {
-        MessageBoxA(dialog, DRIVER_NOT_LOADED, caption, MB_OK);
+        ShowMessage(dialog, caption, DRIVER_NOT_LOADED_TEXT, MB_OK);
         return false;
     }
     LowerCasePath(path);

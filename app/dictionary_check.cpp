@@ -1,20 +1,12 @@
 /*
  * dictionary_check.cpp - the checks and waits of the user dictionary download
- * and the file reading shared with Send File (see dictionary_check.h).
+ * (see dictionary_check.h).
  */
 #include "dictionary_check.h"
 
-#include <stdio.h>
 #include <string.h>
 
-int ReadFileByte(void *file)
-{
-    FILE *f = static_cast<FILE *>(file);
-    int c = fgetc(f);
-    if (c != EOF)
-        return c & 0xFF;
-    return ferror(f) ? BYTE_READ_ERROR : BYTE_READ_END;
-}
+#include "mxusb_protocol.h"
 
 void LowerCasePath(char *path)
 {
@@ -82,7 +74,7 @@ int DictBeepAfterByte(uint32_t k)
     return k != 0 && k % DICT_BEEP_EVERY == 0;
 }
 
-int WaitDictReplyLow(const ReplyWaitOps *ops)
+static int WaitReplyLow(const ReplyWaitOps *ops)
 {
     int got = ops->get_byte();
     for (int retry = 0; got < 0 && retry < 49; ++retry) {
@@ -93,7 +85,7 @@ int WaitDictReplyLow(const ReplyWaitOps *ops)
     return got & 0xFF; /* -1 gives 0xFF */
 }
 
-int WaitDictReplyHigh(const ReplyWaitOps *ops)
+static int WaitReplyHigh(const ReplyWaitOps *ops)
 {
     int got = ops->get_byte();
     for (int retry = 0; got < 0 && retry < 4; ++retry) {
@@ -103,15 +95,22 @@ int WaitDictReplyHigh(const ReplyWaitOps *ops)
     return got & 0xFF;
 }
 
+int WaitDictReplyMatches(const ReplyWaitOps *ops, uint16_t sum)
+{
+    int low = WaitReplyLow(ops);
+    int high = WaitReplyHigh(ops);
+    return high * 256 + low == sum;
+}
+
 int WaitDictCommit(const ReplyWaitOps *ops)
 {
     ops->sleep_ms(10);
-    if ((ops->get_byte() & 0xFF) == 'f')
+    if ((ops->get_byte() & 0xFF) == SYNTH_REPLY_COMMIT)
         return 1;
     for (int retry = 0; retry < 499; ++retry) {
         ops->sleep_ms(100);
         ops->beep();
-        if ((ops->get_byte() & 0xFF) == 'f')
+        if ((ops->get_byte() & 0xFF) == SYNTH_REPLY_COMMIT)
             return 1;
     }
     return 0;

@@ -1,6 +1,5 @@
 /*
- * dictionary_check.h - the checks and waits of the user dictionary download,
- * and the byte-by-byte file reading that Send File and the download share.
+ * dictionary_check.h - the checks and waits of the user dictionary download.
  *
  * Plain C++ with no Windows calls: the dialogs pass in what touches the
  * system (the file, GetLocalIndex, Sleep, MessageBeep), so the same code is
@@ -17,22 +16,12 @@
 
 #include <stdint.h>
 
+#include "byte_reader.h"
+
 #define DICT_IMAGE_SIZE  65536 /* the buffer that holds a whole file */
 #define DICT_MAX_BYTES   65534 /* the largest file accepted: storing byte 65535 rejects it */
 #define DICT_HEADER_SIZE 8
 #define DICT_BEEP_EVERY  500   /* a beep after the bytes with index 500, 1000, ... */
-
-/* What a byte reader returns besides a byte 0 to 255. */
-#define BYTE_READ_END   (-1) /* end of file */
-#define BYTE_READ_ERROR (-2) /* the read failed; nothing more will come */
-
-/* Next byte of a source, or BYTE_READ_END / BYTE_READ_ERROR. */
-typedef int (*ByteReader)(void *source);
-
-/* ByteReader over a stdio FILE* opened "rb": fgetc, telling end of file from
- * a read error (ferror). A loop that tested end of file alone would never end
- * on a read error. */
-int ReadFileByte(void *file);
 
 /* Lower-cases a path in place: ASCII 'A' to 'Z' only, every other byte stays. */
 void LowerCasePath(char *path);
@@ -72,13 +61,12 @@ struct ReplyWaitOps {
     void (*beep)(void);
 };
 
-/* First reply byte: up to 50 tries, a beep and 100 ms before each retry.
- * Returns the low 8 bits of the last result; a byte still missing gives 0xFF. */
-int WaitDictReplyLow(const ReplyWaitOps *ops);
-
-/* Second reply byte: up to 5 tries, 50 ms before each retry, no beeps.
- * Returns the low 8 bits of the last result; 0xFF when still missing. */
-int WaitDictReplyHigh(const ReplyWaitOps *ops);
+/* Waits for the unit's two reply bytes and compares them with sum: the
+ * first (low) byte gets up to 50 tries, a beep and 100 ms before each retry;
+ * the second (high) byte up to 5 tries, 50 ms before each retry, no beeps.
+ * Only the low 8 bits of a result count; a byte still missing counts as
+ * 0xFF. Returns 1 when high * 256 + low equals sum. */
+int WaitDictReplyMatches(const ReplyWaitOps *ops, uint16_t sum);
 
 /* Wait for the commit confirmation 'f' after 'p' has been sent: 10 ms, a
  * try, then up to 499 more tries each after 100 ms and a beep. Every other

@@ -29,12 +29,11 @@ static unsigned char DictImage[DICT_IMAGE_SIZE];
 
 static int NextLocalIndex(void) { return GetLocalIndex(); }
 static void SleepMs(unsigned int ms) { Sleep(ms); }
-static void SimpleBeep(void) { MessageBeep(0xFFFFFFFF); }
 static const ReplyWaitOps WaitOps = {NextLocalIndex, SleepMs, SimpleBeep};
 
 static void Say(HWND dialog, const char *text, UINT style)
 {
-    MessageBoxA(dialog, text, DOWNLOAD_CAPTION, style);
+    ShowMessage(dialog, DOWNLOAD_CAPTION, text, style);
 }
 
 /* The language of the highest-numbered checked button; 0 when none is. */
@@ -56,16 +55,18 @@ static void SendDictionary(HWND dialog, uint32_t count)
     USBMX_ShutUp();
     USBMX_RawWriteByte(SYNTH_CMD_LEAD);
     USBMX_RawWriteByte(SYNTH_CMD_LANGUAGE);
-    USBMX_RawWriteByte('0' + language);
+    USBMX_RawWriteByte('0' + language); /* languages 0 to 5 as digits */
     Sleep(3000);
 
     /* The replies come through the monitor into the LocalIndexRing, shown
-     * nowhere. */
+     * nowhere. The monitor is held while the ring is emptied, so that no
+     * byte it took before passes for the first reply. */
     NotifyRegistered = 0;
     DisplaySuppressed = 1;
-    MonitorPaused = 0;
+    HoldMonitor();
     USBMX_ShutUp();
     ClearIndexDisplay();
+    ReleaseMonitor();
 
     USBMX_RawWriteByte(SYNTH_CMD_LEAD);
     USBMX_RawWriteByte(SYNTH_CMD_USER_DICT);
@@ -78,11 +79,7 @@ static void SendDictionary(HWND dialog, uint32_t count)
         if (DictBeepAfterByte(k))
             SimpleBeep();
     }
-    uint16_t sum = DictSum(DictImage, count);
-
-    int lo = WaitDictReplyLow(&WaitOps);
-    int hi = WaitDictReplyHigh(&WaitOps);
-    if (hi * 256 + lo != sum) {
+    if (!WaitDictReplyMatches(&WaitOps, DictSum(DictImage, count))) {
         Say(dialog, "***Error: 16 bit CRC Failed. Dictionary download aborted.", MB_OK);
         USBMX_RawWriteByteImmediate(SYNTH_OOB_RESET);
         EndDialog(dialog, 0);

@@ -3,69 +3,98 @@
 #include <stdio.h>
 #include <string.h>
 
-#include <atomic>
-
-/* Writes piece (with its terminator) at text + at so that a reader on
- * another thread finds a terminated text at every moment: the new terminator
- * and the tail go first, the character over the old terminator last. */
-static void PutAt(char *text, size_t at, const char *piece, size_t length)
+static void Clear(IndexDisplay *display)
 {
-    memcpy(text + at + 1, piece + 1, length); /* piece[1..length-1] and the zero */
-    std::atomic_thread_fence(std::memory_order_release);
-    text[at] = piece[0];
+    display->text[0] = '\0';
+    display->line_counter = 1;
+}
+
+static void SetLabel(IndexDisplay *display)
+{
+    memcpy(display->text, INDEX_TEXT_LABEL, sizeof INDEX_TEXT_LABEL);
+    display->line_counter = 1;
+}
+
+/* Starts the text again, keeping its label if it had one. */
+static void Restart(IndexDisplay *display)
+{
+    bool labelled = strncmp(display->text, INDEX_TEXT_LABEL, sizeof INDEX_TEXT_LABEL - 1) == 0;
+    Clear(display);
+    if (labelled)
+        SetLabel(display);
+}
+
+/* Copies at most size - 1 bytes of text[0, length) into out, terminated. */
+static void CopyOut(const char *text, size_t length, char *out, size_t size)
+{
+    if (size == 0)
+        return;
+    if (length > size - 1)
+        length = size - 1;
+    memcpy(out, text, length);
+    out[length] = '\0';
 }
 
 void IndexTextClear(IndexDisplay *display)
 {
-    display->text[0] = '\0';
-    display->text[INDEX_TEXT_SIZE - 1] = '\0';
-    display->line_counter = 1;
+    SmallLockTake(&display->lock);
+    Clear(display);
+    SmallLockGive(&display->lock);
 }
 
 void IndexTextSetLabel(IndexDisplay *display)
 {
-    memcpy(display->text, INDEX_TEXT_LABEL, sizeof INDEX_TEXT_LABEL);
-    display->text[INDEX_TEXT_SIZE - 1] = '\0';
-}
-
-/* Starts the text again, keeping its label if it had one. */
-static void IndexTextRestart(IndexDisplay *display)
-{
-    bool labelled = strncmp(display->text, INDEX_TEXT_LABEL, sizeof INDEX_TEXT_LABEL - 1) == 0;
-    IndexTextClear(display);
-    if (labelled)
-        IndexTextSetLabel(display);
+    SmallLockTake(&display->lock);
+    SetLabel(display);
+    SmallLockGive(&display->lock);
 }
 
 void IndexTextAppendByte(IndexDisplay *display, unsigned int byte)
 {
     char entry[8];
-    int entry_length = snprintf(entry, sizeof entry, " %x,", byte & 0xFFu);
-    size_t length = strnlen(display->text, INDEX_TEXT_SIZE - 1);
+    size_t entry_length = (size_t)snprintf(entry, sizeof entry, " %x,", byte & 0xFFu);
 
-    /* The entry and its terminator must fit. */
-    if (length + (size_t)entry_length + 1 > INDEX_TEXT_SIZE) {
-        IndexTextRestart(display);
-        length = strlen(display->text);
+    SmallLockTake(&display->lock);
+    char *text = display->text;
+    size_t length = strlen(text);
+    if (length + entry_length + 1 > INDEX_TEXT_SIZE) { /* the entry and its zero must fit */
+        Restart(display);
+        length = strlen(text);
     }
-    PutAt(display->text, length, entry, (size_t)entry_length);
-    length += (size_t)entry_length;
+    memcpy(text + length, entry, entry_length + 1);
+    length += entry_length;
 
     if (length / ((size_t)INDEX_LINE_WIDTH * (size_t)display->line_counter) != 0) {
-        if (length + 2 > INDEX_TEXT_SIZE) {
-            /* No room for the line feed: start again with this entry. */
-            IndexTextRestart(display);
-            length = strlen(display->text);
-            PutAt(display->text, length, entry, (size_t)entry_length);
-            return;
+        if (length + 2 > INDEX_TEXT_SIZE) { /* no room for the line feed: this entry starts again */
+            Restart(display);
+            strcat(text, entry);
+        } else {
+            memcpy(text + length, "\n", 2);
+            display->line_counter++;
         }
-        PutAt(display->text, length, "\n", 1);
-        display->line_counter++;
     }
+    SmallLockGive(&display->lock);
 }
 
-const char *IndexTextCurrentLine(const char *text)
+void IndexTextShownLine(IndexDisplay *display, char *out, size_t size)
 {
-    const char *line_feed = strrchr(text, '\n');
-    return line_feed ? line_feed + 1 : text;
+    SmallLockTake(&display->lock);
+    const char *text = display->text;
+    const char *end = text + strlen(text);
+    if (end > text && end[-1] == '\n')
+        end--; /* the new line is still empty: show the one just completed */
+    const char *start = end;
+    while (start > text && start[-1] != '\n')
+        start--;
+    CopyOut(start, (size_t)(end - start), out, size);
+    SmallLockGive(&display->lock);
+}
+
+int IndexTextCopy(IndexDisplay *display, char *out, size_t size)
+{
+    SmallLockTake(&display->lock);
+    CopyOut(display->text, strlen(display->text), out, size);
+    int counter = display->line_counter;
+    SmallLockGive(&display->lock);
+    return counter;
 }

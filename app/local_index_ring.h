@@ -7,30 +7,32 @@
  * first, so the ring then holds the new value only and every unread value is
  * lost (a reply the utility waits for is always among the newest bytes).
  *
- * One producer (LocalRingPut) and one consumer (LocalRingGet) at a time, on
- * different threads, without a lock: the producer writes the slot before it
- * publishes the write position (release), the consumer reads the write
- * position (acquire) before the slot. LocalRingReset and the overflow restart
- * are not coordinated with the other side; a value may be lost or read twice
- * when they overlap a get, never a slot that is half written.
+ * Threads: one producer and one consumer at a time (the monitor and the main
+ * thread, in either role), and resets from the main thread whatever its role.
+ * Every operation runs under the ring's lock, so a reset never races a get or
+ * a put half done: after a reset, a get returns only values put after it.
+ * A reset empties the ring by moving the read position to the write position;
+ * the writer's position is never moved back under it.
  *
  * No Windows calls: built into the utility and into the native unit tests.
  */
 #ifndef MXUAPP_LOCAL_INDEX_RING_H
 #define MXUAPP_LOCAL_INDEX_RING_H
 
-#include <atomic>
 #include <stdint.h>
+
+#include "small_lock.h"
 
 #define LOCAL_RING_SLOTS 4096
 
 struct LocalRing {
-    int32_t slots[LOCAL_RING_SLOTS];
-    std::atomic<int32_t> read;  /* written by the consumer (and resets) */
-    std::atomic<int32_t> write; /* written by the producer (and resets) */
+    SmallLock lock;                      /* guards everything below */
+    int32_t slots[LOCAL_RING_SLOTS] = {};
+    int32_t read = 0;
+    int32_t write = 0;
 };
 
-/* Both positions to 0: the ring is empty. */
+/* Empties the ring: every value put so far is dropped. */
 void LocalRingReset(LocalRing *ring);
 
 /* Stores value; restarts a full ring first (see above). */
@@ -40,6 +42,6 @@ void LocalRingPut(LocalRing *ring, int32_t value);
 int32_t LocalRingGet(LocalRing *ring);
 
 /* Number of values waiting (for tests and diagnostics). */
-int32_t LocalRingCount(const LocalRing *ring);
+int32_t LocalRingCount(LocalRing *ring);
 
 #endif /* MXUAPP_LOCAL_INDEX_RING_H */

@@ -2,22 +2,41 @@
  * main_window.cpp - the program entry of mxuapp64 (start-up, message loop,
  * shutdown), the main window procedure with its menu commands, the painting
  * of the index line and the progress bar.
+ *
+ * Where things happen in app/:
+ *   brace commands       send_text_dialog.cpp recognises a typed line
+ *                        (text_commands.cpp: matching, caret escapes, the
+ *                        {read} operand); the boot commands run in
+ *                        boot_service.cpp (boot_stream.cpp streams the files)
+ *   dictionary handshake dictionary_download.cpp (length, 0x01 'u', data,
+ *                        sum reply, 'p' and 'f'); its checks and waits in
+ *                        dictionary_check.cpp
+ *   index line           index_monitor.cpp takes each received byte;
+ *                        index_text.cpp builds and wraps the line; painted
+ *                        here (WM_PAINT)
+ *   service replies      every reply reaches the LocalIndexRing
+ *                        (local_index_ring.cpp) through the monitor, and the
+ *                        operations take it with GetLocalIndex (app_state.cpp);
+ *                        version_info.cpp and version_values.cpp for the
+ *                        version query
+ *   shared state         app_state.h says what guards what; monitor_pause.h
+ *                        is the MonitorPaused handshake
+ * Every unit with no Windows calls is in the mxuapp_logic library and tested
+ * natively (tests/app).
  */
 #include <windows.h>
 #include <commctrl.h>
 
 #include "app_state.h"
+#include "dialog_common.h"
 #include "index_monitor.h"
 #include "mxusbd.h"
 #include "resource.h"
 #include "send_text_dialog.h"
-#if MX_APP_SERVICES
 #include "services.h"
-#endif
 
 #define APP_TITLE         "Morvox USB SPEECH UTILITY"
 #define APP_ERROR_CAPTION "Morvox USB Utility"
-#define DRIVER_NOT_LOADED "***Error: Morvox USB driver mxusb.sys is not loaded."
 #define THREAD_FAILED     "***Error: Unable to initiate index thread."
 
 /* Time the monitor thread has to notice QuitFlag at shutdown. */
@@ -35,8 +54,10 @@ static void PaintIndexText(HWND window)
     SetTextColor(dc, TextColour);
     SetBkColor(dc, BackgroundColour);
     SelectObject(dc, IndexFont);
-    /* The rectangle holds one line: show the line being filled. */
-    const char *line = IndexDisplayLine();
+    /* The rectangle holds one line: the line being filled, or the one just
+     * completed while the new line is empty. */
+    char line[INDEX_LINE_COPY_SIZE];
+    CopyIndexDisplayLine(line, sizeof line);
     RECT rect = IndexTextRect;
     DrawTextA(dc, line, lstrlenA(line), &rect, DT_NOPREFIX);
     EndPaint(window, &paint);
@@ -63,24 +84,16 @@ static void RunCommand(WORD id)
         DisplaySuppressed = 0;
         ClearIndexDisplay();
         SetIndexDisplayLabel();
-#if MX_APP_SERVICES
         OpenDialog(IDD_SEND_FILE_NAME, SendFileDlgProc);
-#endif
         break;
     case IDM_VERSION_INFO:
-#if MX_APP_SERVICES
         RunVersionQuery();
-#endif
         break;
     case IDM_COMPILE_DICT:
-#if MX_APP_SERVICES
         OpenDialog(IDD_COMPILE_DICT_NAME, CompileDictDlgProc);
-#endif
         break;
     case IDM_DOWNLOAD_DICT:
-#if MX_APP_SERVICES
         OpenDialog(IDD_DOWNLOAD_DICT_NAME, DownloadDictDlgProc);
-#endif
         DisplaySuppressed = 0;
         break;
     default:
@@ -141,7 +154,7 @@ static void CreateProgressBar(void)
 
 static int StartupError(const char *text)
 {
-    MessageBoxA(NULL, text, APP_ERROR_CAPTION, MB_OK);
+    ShowMessage(NULL, APP_ERROR_CAPTION, text, MB_OK);
     return 0;
 }
 
@@ -174,7 +187,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show)
 
     NotifyRegistered = 0;
     if (!USBMX_OpenSynth())
-        return StartupError(DRIVER_NOT_LOADED);
+        return StartupError(DRIVER_NOT_LOADED_TEXT);
 
     ClearIndexDisplay();
     DisplaySuppressed = 0;
@@ -184,7 +197,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show)
         return StartupError(THREAD_FAILED);
 
     QuitFlag = 0;
-    MonitorPaused = 1;
+    MonitorPauseSet(&MonitorPaused);
     DWORD thread_id = 0;
     HANDLE monitor = CreateThread(NULL, 0, IndexMonitorThread, NULL, 0, &thread_id);
     if (!monitor) {
@@ -192,7 +205,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show)
         return StartupError(THREAD_FAILED);
     }
     SetThreadPriority(monitor, THREAD_PRIORITY_NORMAL);
-    MonitorPaused = 0;
+    ReleaseMonitor();
 
     CreateProgressBar();
 

@@ -2,12 +2,17 @@
  * resource.h - every resource id of the utility mxuapp64, included by the
  * resource script (mxuapp.rc, services_dialogs.rc) and by the code.
  *
- * Ranges:
- *   named resources   menu, icon, dialog templates (names, not numbers)
- *   100 - 199         menu commands (WM_COMMAND ids of the main window)
- *   200 - 299         dialog controls (shared by all dialogs)
- *   1 and 2           IDOK and IDCANCEL, the buttons of every dialog
- *   900 - 999         version resource
+ * What each range holds:
+ *   names             window class, menu, icon, dialog templates (by name,
+ *                     not by number)
+ *   1                 the version resource (the usual VS_VERSION_INFO id)
+ *   1, 2              IDOK and IDCANCEL: the two buttons of every dialog
+ *   -1                the static label of every dialog
+ *   100 - 106         menu commands, WM_COMMAND ids of the main window
+ *   202, 220 - 225    dialog controls: the edit field of every dialog, the
+ *                     language buttons of the dictionary download
+ *   1280              not a resource: the window message of index
+ *                     notification
  */
 #ifndef MXUAPP_RESOURCE_H
 #define MXUAPP_RESOURCE_H

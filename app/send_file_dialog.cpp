@@ -8,7 +8,7 @@
 
 #include "app_state.h"
 #include "dialog_common.h"
-#include "dictionary_check.h"
+#include "byte_reader.h"
 #include "mxusb_protocol.h"
 #include "mxusbd.h"
 #include "resource.h"
@@ -27,7 +27,7 @@ static void SendFile(HWND dialog)
     FILE *file = fopen(path, "rb");
     if (!file) {
         snprintf(message, sizeof message, "The file %s could not be found.", path);
-        MessageBoxA(dialog, message, SEND_FILE_CAPTION, MB_OK);
+        ShowMessage(dialog, SEND_FILE_CAPTION, message, MB_OK);
         return;
     }
     DisplaySuppressed = 0;
@@ -44,7 +44,7 @@ static void SendFile(HWND dialog)
         /* What was read has been spoken and closed; the path stays in the
          * edit so the user can try again. */
         snprintf(message, sizeof message, "***Error: The file %s could not be read.", path);
-        MessageBoxA(dialog, message, SEND_FILE_CAPTION, MB_OK);
+        ShowMessage(dialog, SEND_FILE_CAPTION, message, MB_OK);
         return;
     }
     SetDlgItemTextA(dialog, IDC_TEXT_EDIT, "");

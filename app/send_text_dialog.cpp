@@ -6,16 +6,15 @@
 
 #include "app_state.h"
 #include "boot_service.h"
+#include "dialog_common.h"
+#include "mxusb_protocol.h"
 #include "mxusbd.h"
 #include "resource.h"
 #include "text_commands.h"
 
-#define DRIVER_NOT_LOADED "***Error: Morvox USB driver mxusb.sys is not loaded."
-#define END_OF_TEXT 0x0B
-
 static void ShowOwned(HWND dialog, const char *text)
 {
-    MessageBoxA(dialog, text, SEND_TEXT_CAPTION, MB_OK);
+    ShowMessage(dialog, SEND_TEXT_CAPTION, text, MB_OK);
 }
 
 static void EmptyTextField(HWND dialog)
@@ -23,10 +22,11 @@ static void EmptyTextField(HWND dialog)
     SetDlgItemTextA(dialog, IDC_TEXT_EDIT, "");
 }
 
-/* An out-of-band byte, its settling time, the message, then an empty field. */
-static void RunControlByteCommand(HWND dialog, int byte, DWORD settle_ms, const char *message)
+/* The command's out-of-band byte, its settling time, the message, then an
+ * empty field. */
+static void RunControlByteCommand(HWND dialog, TextCommand command, DWORD settle_ms, const char *message)
 {
-    USBMX_RawWriteByteImmediate(byte);
+    USBMX_RawWriteByteImmediate(TextCommandControlByte(command));
     Sleep(settle_ms);
     ShowOwned(dialog, message);
     EmptyTextField(dialog);
@@ -38,9 +38,9 @@ static void RunRegistrationCommand(HWND dialog, HWND target, int32_t flag_on_suc
 {
     if (USBMX_RegisterWindowIndexes(target, MX_INDEX_NOTIFY_MESSAGE)) {
         NotifyRegistered = flag_on_success;
-        MessageBoxA(NULL, success, SEND_TEXT_CAPTION, MB_OK);
+        ShowMessage(NULL, SEND_TEXT_CAPTION, success, MB_OK);
     } else {
-        MessageBoxA(NULL, failure, SEND_TEXT_CAPTION, MB_OK);
+        ShowMessage(NULL, SEND_TEXT_CAPTION, failure, MB_OK);
     }
     EmptyTextField(dialog);
 }
@@ -56,13 +56,14 @@ static void SendText(HWND dialog)
     GetDlgItemTextA(dialog, IDC_TEXT_EDIT, text, sizeof text);
 
     if (!USBMX_CheckWdmStatus()) {
-        ShowOwned(dialog, DRIVER_NOT_LOADED);
+        ShowOwned(dialog, DRIVER_NOT_LOADED_TEXT);
         return;
     }
 
-    switch (MatchTextCommand(text)) {
+    TextCommand command = MatchTextCommand(text);
+    switch (command) {
     case TEXT_COMMAND_BAUD_57600:
-        RunControlByteCommand(dialog, 4, 400, "Baud rate reset to 57,600bps.");
+        RunControlByteCommand(dialog, command, 400, "Baud rate reset to 57,600bps.");
         return;
     case TEXT_COMMAND_REGINDEXES:
         RunRegistrationCommand(dialog, MainWindow, 1,
@@ -75,7 +76,7 @@ static void SendText(HWND dialog)
                                "***Error: Unable to disable registered index callback routine.");
         return;
     case TEXT_COMMAND_BAUD_19200:
-        RunControlByteCommand(dialog, 5, 400, "Baud rate reset to 19,200bps.");
+        RunControlByteCommand(dialog, command, 400, "Baud rate reset to 19,200bps.");
         return;
     case TEXT_COMMAND_READ:
         RunReadCommand(dialog, text);
@@ -90,14 +91,14 @@ static void SendText(HWND dialog)
         RunBootstrapCommand(dialog);
         return;
     case TEXT_COMMAND_RESET:
-        RunControlByteCommand(dialog, 7, 2000, "Morvox USB has been reset.");
+        RunControlByteCommand(dialog, command, 2000, "Morvox USB has been reset.");
         return;
     case TEXT_COMMAND_NONE:
         break;
     }
 
     SendPlainText(text, WriteSpeechByte, NULL);
-    USBMX_WriteByte(END_OF_TEXT);
+    USBMX_WriteByte(SYNTH_END_OF_TEXT);
     EmptyTextField(dialog);
     DisplaySuppressed = 0;
     Sleep(100);

@@ -3,16 +3,10 @@
  * opens from its menu commands: Send File (102), Version Info (104), Compile
  * Dictionary (105), Download User Dictionary (106).
  *
- * Their sources (send_file_dialog.cpp, compile_dict_dialog.cpp,
- * dictionary_download.cpp, dialog_common.*, dictionary_check.*,
- * version_info.cpp, version_values.*) are listed in MX_APP_SERVICE_SOURCES in
- * app/CMakeLists.txt (edit that list if the file set changes). The CMake
- * setting MX_APP_SERVICES (AUTO by default) builds them in once all of them
- * exist: they are compiled into mxuapp64.exe with MX_APP_SERVICES=1
- * defined, which makes main_window.cpp call the four functions below.
- * Without them, commands 102, 104, 105 and 106 do nothing.
- * Their dialog templates go in services_dialogs.rc, included at the end of
- * mxuapp.rc; resource ids are in resource.h.
+ * Sources: send_file_dialog.cpp, compile_dict_dialog.cpp,
+ * dictionary_download.cpp, version_info.cpp; their dialog templates are in
+ * services_dialogs.rc, included at the end of mxuapp.rc; resource ids are in
+ * resource.h.
  *
  * All four run on the main thread (modal dialogs, sleeps on that thread).
  * Shared state (flags, LocalIndexRing, ClearIndexDisplay, MainWindow, the

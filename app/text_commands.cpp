@@ -2,6 +2,8 @@
 
 #include <string.h>
 
+#include "mxusb_protocol.h"
+
 /* The "C" locale's tolower and isdigit: only ASCII letters and digits. */
 static unsigned char AsciiLower(unsigned char c)
 {
@@ -13,23 +15,35 @@ static bool AsciiDigit(unsigned char c)
     return c >= '0' && c <= '9';
 }
 
+/* The commands in the order they are tested, with their out-of-band byte. */
+static const struct {
+    const char *word;
+    TextCommand command;
+    int control_byte;
+} CommandTable[] = {
+    { "{baud=57600}",      TEXT_COMMAND_BAUD_57600,   SYNTH_OOB_BAUD_57600 },
+    { "{regindexes}",      TEXT_COMMAND_REGINDEXES,   -1 },
+    { "{unregindexes}",    TEXT_COMMAND_UNREGINDEXES, -1 },
+    { "{baud=19200}",      TEXT_COMMAND_BAUD_19200,   SYNTH_OOB_BAUD_19200 },
+    { READ_COMMAND_PREFIX, TEXT_COMMAND_READ,         -1 },
+    { "{bootmonitor}",     TEXT_COMMAND_BOOTMONITOR,  -1 },
+    { "{normal}",          TEXT_COMMAND_NORMAL,       -1 },
+    { "{bootstrap}",       TEXT_COMMAND_BOOTSTRAP,    -1 },
+    { "{reset}",           TEXT_COMMAND_RESET,        SYNTH_OOB_RESET },
+};
+
+int TextCommandControlByte(TextCommand command)
+{
+    for (const auto &entry : CommandTable) {
+        if (entry.command == command)
+            return entry.control_byte;
+    }
+    return -1;
+}
+
 TextCommand MatchTextCommand(const char *text)
 {
-    static const struct {
-        const char *word;
-        TextCommand command;
-    } table[] = {
-        { "{baud=57600}",   TEXT_COMMAND_BAUD_57600 },
-        { "{regindexes}",   TEXT_COMMAND_REGINDEXES },
-        { "{unregindexes}", TEXT_COMMAND_UNREGINDEXES },
-        { "{baud=19200}",   TEXT_COMMAND_BAUD_19200 },
-        { READ_COMMAND_PREFIX, TEXT_COMMAND_READ },
-        { "{bootmonitor}",  TEXT_COMMAND_BOOTMONITOR },
-        { "{normal}",       TEXT_COMMAND_NORMAL },
-        { "{bootstrap}",    TEXT_COMMAND_BOOTSTRAP },
-        { "{reset}",        TEXT_COMMAND_RESET },
-    };
-    for (const auto &entry : table) {
+    for (const auto &entry : CommandTable) {
         if (entry.command == TEXT_COMMAND_READ) {
             if (strncmp(text, READ_COMMAND_PREFIX, READ_COMMAND_PREFIX_LEN) == 0)
                 return entry.command;

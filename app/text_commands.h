@@ -35,6 +35,10 @@ enum TextCommand {
  * text begins with it. */
 TextCommand MatchTextCommand(const char *text);
 
+/* The out-of-band byte a command sends before its message: 4 for
+ * "{baud=57600}", 5 for "{baud=19200}", 7 for "{reset}"; -1 for the others. */
+int TextCommandControlByte(TextCommand command);
+
 /* Nonzero when the text of a "{read}" command has its eight operand
  * characters (positions 6 to 13). */
 int ReadOperandComplete(const char *text);

@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include "app_state.h"
+#include "dialog_common.h"
 #include "mxusb_protocol.h"
 #include "mxusbd.h"
 #include "services.h"
@@ -26,13 +27,14 @@ void RunVersionQuery(void)
 {
     int eprom = USBMX_GetFirmwareVersion();
 
-    /* Stop and reset with the monitor held off, then let it copy the reply
-     * into the ring without showing it. */
-    MonitorPaused = 1;
+    /* Stop and reset with the monitor held off (no byte it took before may
+     * pass for a reply), then let it copy the reply into the ring without
+     * showing it. */
+    HoldMonitor();
     USBMX_ShutUp();
     DisplaySuppressed = 1;
     ClearIndexDisplay();
-    MonitorPaused = 0;
+    ReleaseMonitor();
 
     USBMX_RawWriteByte(SYNTH_CMD_LEAD);
     USBMX_RawWriteByte(SYNTH_CMD_SERVICE);
@@ -49,6 +51,6 @@ void RunVersionQuery(void)
 
     char text[VERSION_TEXT_SIZE];
     FormatVersionText(text, sizeof text, boot_monitor, reply, collected, eprom);
-    MessageBoxA(MainWindow, text, "Morvox Utility - Version Info", MB_ICONINFORMATION | MB_OK);
+    ShowMessage(MainWindow, "Morvox Utility - Version Info", text, MB_ICONINFORMATION | MB_OK);
     DisplaySuppressed = 0;
 }

@@ -1,307 +1,346 @@
-// The utility's logic with no Windows calls in it: typed commands, caret
-// escapes, the "{read}" operand, the index line, the local ring and the boot
-// file stream. Built natively with sanitizers (and in the x64 tree).
+// The utility's logic with no Windows calls (mxuapp_logic), also as the main thread and
+// the monitor use it at once. Natively with sanitizers, and in the x64 tree under Wine.
 #include <gtest/gtest.h>
 
 #include <stdio.h>
 #include <string.h>
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "boot_stream.h"
+#include "dictionary_check.h"
 #include "index_text.h"
 #include "local_index_ring.h"
+#include "monitor_pause.h"
 #include "text_commands.h"
+#include "version_values.h"
 
-namespace {
+using Bytes = std::string;
+using Ints = std::vector<int>;
 
-// ---- command matching -------------------------------------------------------
-
-TEST(TextCommands, MatchesWholeWordsWithCaseAndReadByItsPrefix)
+// Runs body over and over on a second thread while main runs.
+template <class Body, class Main> void WhileRunning(Body body, Main main)
 {
-    const struct {
-        const char *text;
-        TextCommand expected;
-    } cases[] = {
-        {"{baud=57600}", TEXT_COMMAND_BAUD_57600},
-        {"{regindexes}", TEXT_COMMAND_REGINDEXES},
-        {"{unregindexes}", TEXT_COMMAND_UNREGINDEXES},
-        {"{baud=19200}", TEXT_COMMAND_BAUD_19200},
-        {"{read}0001A2F0", TEXT_COMMAND_READ},
-        {"{read}", TEXT_COMMAND_READ},
-        {"{read}12345678 and more", TEXT_COMMAND_READ},
-        {"{bootmonitor}", TEXT_COMMAND_BOOTMONITOR},
-        {"{normal}", TEXT_COMMAND_NORMAL},
-        {"{bootstrap}", TEXT_COMMAND_BOOTSTRAP},
-        {"{reset}", TEXT_COMMAND_RESET},
-        // Not commands: other capitals, blanks, prefixes, extensions.
-        {"{RESET}", TEXT_COMMAND_NONE},
-        {" {reset}", TEXT_COMMAND_NONE},
-        {"{normal}x", TEXT_COMMAND_NONE},
-        {"{Read}12345678", TEXT_COMMAND_NONE},
-        {"{rea", TEXT_COMMAND_NONE},
-    };
-    for (const auto &c : cases)
-        EXPECT_EQ(c.expected, MatchTextCommand(c.text)) << "text \"" << c.text << "\"";
+    std::atomic<int> stop{0};
+    std::thread thread([&] { while (!stop) body(); });
+    main();
+    stop = 1;
+    thread.join();
 }
 
-// ---- caret escapes ----------------------------------------------------------
-
-void Collect(unsigned char byte, void *context)
+TEST(TextCommands, MatchingCaretEscapesAndReadOperand)
 {
-    static_cast<std::vector<unsigned char> *>(context)->push_back(byte);
-}
-
-std::vector<unsigned char> Plain(const char *text, std::string *buffer_after = nullptr)
-{
-    char buffer[SEND_TEXT_BUFFER_SIZE] = {};
-    strncpy(buffer, text, sizeof buffer - 1);
-    std::vector<unsigned char> sent;
-    int count = SendPlainText(buffer, Collect, &sent);
-    EXPECT_EQ((int)sent.size(), count) << "text \"" << text << "\"";
-    if (buffer_after)
-        *buffer_after = std::string(buffer, strlen(buffer));
-    return sent;
-}
-
-using Bytes = std::vector<unsigned char>;
-
-TEST(TextCommands, CaretEscapesAndTheirEnds)
-{
-    EXPECT_EQ(Bytes{}, Plain(""));
-    EXPECT_EQ((Bytes{'a', 'b', 'c'}), Plain("abc^")) << "a caret at the end is dropped";
-    EXPECT_EQ((Bytes{0x0B, 'A'}), Plain("^kA"));
-    EXPECT_EQ((Bytes{0x01, 0x01, 0x1A, 0x1B}), Plain("^a^A^z^{"));
-    EXPECT_EQ((Bytes{0xFE}), Plain("^^")) << "a caret escapes a caret: 0x5E - 96, modulo 256";
-    EXPECT_EQ((Bytes{'1', 0xD1}), Plain("1^1")) << "a digit is escaped too: '1' - 96, modulo 256";
-
-    // The escape of the grave accent writes a zero into the buffer, which
-    // ends the text: 'y' is never sent.
-    std::string after;
-    EXPECT_EQ((Bytes{'x', 0x00}), Plain("x^`y", &after));
-    EXPECT_EQ("x^", after) << "the buffer is rewritten in place";
-
-    EXPECT_EQ((Bytes{'a', 0x02, 'c'}), Plain("a^bc", &after));
-    EXPECT_EQ(std::string("a^\x02" "c"), after);
-
-    // Bytes above 127 pass as unsigned values (the library's filter drops them).
-    EXPECT_EQ((Bytes{0xE9}), Plain("\xE9"));
-}
-
-// ---- the "{read}" operand ---------------------------------------------------
-
-TEST(TextCommands, ReadOperandGoesOutLastDigitFirst)
-{
-    unsigned char values[READ_OPERAND_DIGITS];
-    ASSERT_TRUE(ReadOperandComplete("{read}0001A2F0"));
-    ReadOperandValues("{read}0001A2F0", values);
-    EXPECT_EQ((Bytes{0x00, 0x0F, 0x02, 0x0A, 0x01, 0x00, 0x00, 0x00}), Bytes(values, values + 8));
-
-    // Both cases give 10 to 15; other characters are converted unchecked;
-    // characters after the eighth are ignored.
-    ReadOperandValues("{read}abcdefAB", values);
-    EXPECT_EQ((Bytes{11, 10, 15, 14, 13, 12, 11, 10}), Bytes(values, values + 8));
-    ReadOperandValues("{read}g0000000zzz", values);
-    EXPECT_EQ((Bytes{0, 0, 0, 0, 0, 0, 0, 16}), Bytes(values, values + 8));
-    ReadOperandValues("{read}!0000000", values);
-    EXPECT_EQ((unsigned char)('!' - 87), values[7]) << "(0x21 - 87) modulo 256";
-}
-
-TEST(TextCommands, ReadOperandNeedsEightCharacters)
-{
-    EXPECT_FALSE(ReadOperandComplete("{read}"));
-    EXPECT_FALSE(ReadOperandComplete("{read}1234567"));
-    EXPECT_TRUE(ReadOperandComplete("{read}12345678"));
-    EXPECT_TRUE(ReadOperandComplete("{read}123456789"));
-}
-
-// ---- the index line ---------------------------------------------------------
-
-TEST(IndexText, EntriesAndTheWrapAtEightyCharacters)
-{
-    IndexDisplay display;
-    IndexTextClear(&display);
-    EXPECT_STREQ("", display.text);
-    EXPECT_EQ(1, display.line_counter);
-
-    IndexTextAppendByte(&display, 0x1F);
-    IndexTextAppendByte(&display, 0x00);
-    IndexTextAppendByte(&display, 0xFE);
-    EXPECT_STREQ(" 1f, 0, fe,", display.text);
-
-    // From "Indexes:", 4-character entries: the first line feed follows the
-    // 18th entry (8 + 18 * 4 = 80), the second the entry that brings the text,
-    // that line feed included, to 160.
-    IndexTextClear(&display);
-    IndexTextSetLabel(&display);
-    for (int i = 1; i <= 17; i++)
-        IndexTextAppendByte(&display, 0x10);
-    EXPECT_EQ(nullptr, strchr(display.text, '\n')) << "after 17 entries: " << display.text;
-    IndexTextAppendByte(&display, 0x10);
-    EXPECT_EQ(81u, strlen(display.text));
-    EXPECT_EQ('\n', display.text[80]);
-    EXPECT_EQ(2, display.line_counter);
-    EXPECT_STREQ("", IndexTextCurrentLine(display.text)) << "a new line has just begun";
-
-    IndexTextAppendByte(&display, 0xAB);
-    EXPECT_STREQ(" ab,", IndexTextCurrentLine(display.text));
-    int entries = 19;
-    while (display.line_counter == 2) {
-        IndexTextAppendByte(&display, 0x10);
-        entries++;
-    }
-    // 81 + 4k >= 160 first at k = 20: the 38th entry, text length 161 + 1.
-    EXPECT_EQ(38, entries);
-    EXPECT_EQ(162u, strlen(display.text));
-    EXPECT_EQ('\n', display.text[161]);
-}
-
-TEST(IndexText, StartsAgainInsteadOfOverflowing)
-{
-    for (const char *label : {"Indexes:", ""}) {
-        IndexDisplay display;
-        memset(display.text, 'Z', sizeof display.text); // catch writes past the end
-        IndexTextClear(&display);
-        if (*label)
-            IndexTextSetLabel(&display);
-        size_t longest = 0;
-        bool restarted = false;
-        for (int i = 0; i < 3000; i++) {
-            size_t before = strlen(display.text);
-            IndexTextAppendByte(&display, 0x10 + (i % 200));
-            size_t length = strlen(display.text);
-            longest = length > longest ? length : longest;
-            ASSERT_LT(length, (size_t)INDEX_TEXT_SIZE);
-            ASSERT_EQ('\0', display.text[INDEX_TEXT_SIZE - 1]);
-            if (length < before && !restarted) {
-                restarted = true;
-                EXPECT_EQ(0, strncmp(display.text, label, strlen(label)))
-                    << "label \"" << label << "\", text after restart: " << display.text;
-                EXPECT_EQ(1, display.line_counter);
-                EXPECT_LE(length, strlen(label) + 5) << display.text;
-            }
-        }
-        EXPECT_TRUE(restarted) << "label \"" << label << "\"";
-        EXPECT_GT(longest, (size_t)INDEX_TEXT_SIZE - 8) << "the text is used nearly to its end";
-    }
-}
-
-TEST(IndexText, LineFeedThatWouldNotFitStartsAgain)
-{
-    // A text of 4091 characters that is due to wrap: the entry fits exactly
-    // (4095 characters and the zero), its line feed would not.
-    IndexDisplay display;
-    IndexTextClear(&display);
-    memset(display.text, 'x', 4091);
-    display.text[4091] = '\0';
-    display.line_counter = 51; // wraps once the text reaches 4080
-    IndexTextAppendByte(&display, 0x12);
-    EXPECT_EQ(0, strcmp(" 12,", display.text)) << "text of " << strlen(display.text) << " characters";
-    EXPECT_EQ(1, display.line_counter);
-}
-
-// ---- the local ring ---------------------------------------------------------
-
-TEST(LocalRing, EmptyFullAndRestart)
-{
-    static LocalRing ring;
-    LocalRingReset(&ring);
-    EXPECT_EQ(-1, LocalRingGet(&ring));
-
-    for (int i = 0; i < 4095; i++)
-        LocalRingPut(&ring, i);
-    EXPECT_EQ(4095, LocalRingCount(&ring));
-    EXPECT_EQ(0, LocalRingGet(&ring));
-    EXPECT_EQ(1, LocalRingGet(&ring));
-
-    // Two slots freed: two more fit, the one after restarts the ring.
-    LocalRingPut(&ring, 5000);
-    LocalRingPut(&ring, 5001);
-    EXPECT_EQ(4095, LocalRingCount(&ring));
-    LocalRingPut(&ring, 7777);
-    EXPECT_EQ(1, LocalRingCount(&ring));
-    EXPECT_EQ(7777, LocalRingGet(&ring));
-    EXPECT_EQ(-1, LocalRingGet(&ring));
-
-    // Values are stored unchanged and come out oldest first across the wrap.
-    LocalRingReset(&ring);
-    for (int round = 0; round < 3; round++) {
-        for (int i = 0; i < 3000; i++)
-            LocalRingPut(&ring, round * 100000 + i - 5);
-        for (int i = 0; i < 3000; i++)
-            ASSERT_EQ(round * 100000 + i - 5, LocalRingGet(&ring)) << "round " << round << " value " << i;
-        ASSERT_EQ(-1, LocalRingGet(&ring));
-    }
-}
-
-// ---- the boot file stream ---------------------------------------------------
-
-struct StreamLog {
-    std::vector<unsigned char> sent;
-    std::vector<size_t> beeps_after; // bytes sent when each beep came
-};
-
-void LogSend(unsigned char byte, void *context)
-{
-    static_cast<StreamLog *>(context)->sent.push_back(byte);
-}
-
-void LogBeep(void *context)
-{
-    auto *log = static_cast<StreamLog *>(context);
-    log->beeps_after.push_back(log->sent.size());
-}
-
-int StreamBytes(size_t size, StreamLog *log)
-{
-    FILE *file = tmpfile();
-    EXPECT_NE(nullptr, file);
-    if (!file)
-        return -1;
-    for (size_t i = 0; i < size; i++)
-        fputc((int)(i * 7 % 256), file);
-    rewind(file);
-    BootStreamSink sink = {LogSend, LogBeep, log};
-    int result = StreamBootFile(file, &sink);
-    fclose(file);
-    return result;
-}
-
-TEST(BootStream, SendsEveryByteAndBeepsOnEvery500thRead)
-{
-    const struct {
-        size_t size;
-        std::vector<size_t> beeps_after;
-    } cases[] = {
-        {0, {}},
-        {1, {}},
-        {499, {}},
-        {500, {500}},        // on the final read, which finds no byte
-        {501, {501}},
-        {1000, {501, 1000}}, // after the 501st byte and on the final read
-        {1501, {501, 1001, 1501}},
+    const struct { const char *text; TextCommand command; int control_byte; } cases[] = {
+        {"{baud=57600}", TEXT_COMMAND_BAUD_57600, 4}, {"{regindexes}", TEXT_COMMAND_REGINDEXES, -1},
+        {"{unregindexes}", TEXT_COMMAND_UNREGINDEXES, -1}, {"{baud=19200}", TEXT_COMMAND_BAUD_19200, 5},
+        {"{read}0001A2F0", TEXT_COMMAND_READ, -1}, {"{read}", TEXT_COMMAND_READ, -1},
+        {"{bootmonitor}", TEXT_COMMAND_BOOTMONITOR, -1}, {"{normal}", TEXT_COMMAND_NORMAL, -1},
+        {"{bootstrap}", TEXT_COMMAND_BOOTSTRAP, -1}, {"{reset}", TEXT_COMMAND_RESET, 7},
+        {"{RESET}", TEXT_COMMAND_NONE, -1}, {" {reset}", TEXT_COMMAND_NONE, -1},
+        {"{normal}x", TEXT_COMMAND_NONE, -1}, {"{Read}12345678", TEXT_COMMAND_NONE, -1},
     };
     for (const auto &c : cases) {
-        StreamLog log;
-        EXPECT_EQ(1, StreamBytes(c.size, &log)) << "size " << c.size;
-        ASSERT_EQ(c.size, log.sent.size()) << "size " << c.size;
-        for (size_t i = 0; i < c.size; i++)
-            ASSERT_EQ((unsigned char)(i * 7 % 256), log.sent[i]) << "size " << c.size << " byte " << i;
-        EXPECT_EQ(c.beeps_after, log.beeps_after) << "size " << c.size;
+        EXPECT_EQ(c.command, MatchTextCommand(c.text)) << c.text;
+        EXPECT_EQ(c.control_byte, TextCommandControlByte(MatchTextCommand(c.text))) << c.text;
+    }
+    const struct { const char *text; Bytes sent; const char *buffer_after; } escapes[] = {
+        {"", "", ""}, {"abc^", "abc", "abc^"}, {"^kA", "\x0b" "A", "^\x0b" "A"}, {"\xe9", "\xe9", "\xe9"},
+        {"^a^A^z^{", "\x01\x01\x1a\x1b", "^\x01^\x01^\x1a^\x1b"},
+        {"^^1^1", "\xfe" "1\xd1", "^\xfe" "1^\xd1"}, // (tolower(c) - 96) modulo 256
+        {"x^`y", Bytes("x\0", 2), "x^"},             // the zero written ends the text
+    };
+    for (const auto &c : escapes) {
+        char buffer[SEND_TEXT_BUFFER_SIZE] = {};
+        Bytes sent;
+        auto collect = [](unsigned char b, void *to) { *(Bytes *)to += (char)b; };
+        EXPECT_EQ((int)c.sent.size(), SendPlainText(strcpy(buffer, c.text), collect, &sent)) << c.text;
+        EXPECT_EQ(c.sent, sent) << c.text;
+        EXPECT_STREQ(c.buffer_after, buffer) << c.text;
+    }
+    const struct { const char *text; Bytes values; } reads[] = { // last character first, unchecked
+        {"{read}0001A2F0", Bytes("\x00\x0f\x02\x0a\x01\x00\x00\x00", 8)}, {"{read}1234567", ""}, {"{read}", ""},
+        {"{read}abcdefAB", "\x0b\x0a\x0f\x0e\x0d\x0c\x0b\x0a"}, {"{read}g0000000zzz", Bytes("\0\0\0\0\0\0\0\x10", 8)},
+    };
+    for (const auto &r : reads) {
+        unsigned char values[READ_OPERAND_DIGITS] = {};
+        EXPECT_EQ(!r.values.empty(), ReadOperandComplete(r.text) != 0) << r.text;
+        if (ReadOperandComplete(r.text))
+            ReadOperandValues(r.text, values);
+        EXPECT_EQ(r.values, Bytes((const char *)values, r.values.size())) << r.text;
     }
 }
 
-TEST(BootStream, StopsAtAReadError)
+TEST(IndexText, WrapsAtEightyShowsTheLineJustCompletedAndStartsAgainWhenFull)
 {
-    // Reading a directory fails with an error, never an end of file.
-    FILE *file = fopen(".", "rb");
-    if (!file)
-        GTEST_SKIP() << "this system does not open a directory as a file";
-    StreamLog log;
-    BootStreamSink sink = {LogSend, LogBeep, &log};
-    EXPECT_EQ(0, StreamBootFile(file, &sink));
-    EXPECT_EQ(0u, log.sent.size());
-    fclose(file);
+    auto display = std::make_unique<IndexDisplay>(); // the counter starts at 1
+    auto shown = [&] { char l[128]; IndexTextShownLine(display.get(), l, sizeof l); return Bytes(l); };
+    IndexTextSetLabel(display.get()); // the 18th 4-character entry brings the text to 80
+    for (std::string line = "Indexes:"; line.size() < 80; ) {
+        IndexTextAppendByte(display.get(), 0x10);
+        line += " 10,";
+        ASSERT_EQ(line, shown());
+        ASSERT_EQ(line.size() < 80 ? line : line + "\n", display->text);
+    }
+    IndexTextAppendByte(display.get(), 0x0A);
+    EXPECT_EQ(" a,", shown()) << "lower case, no leading zero";
+    for (int entry = 20; entry <= 38; entry++) // the 38th brings it, line feed included, to 160
+        IndexTextAppendByte(display.get(), 0x10);
+    EXPECT_EQ(Bytes(" 10,") + "\n", display->text + 156);
+    EXPECT_EQ(3, display->line_counter);
+    for (const char *label : {"Indexes:", ""}) {
+        display = std::make_unique<IndexDisplay>();
+        size_t longest = 0, length = 0;
+        for (strcpy(display->text, label); (length = strlen(display->text)) >= longest; longest = length)
+            IndexTextAppendByte(display.get(), 0x10);
+        EXPECT_GT(longest, (size_t)INDEX_TEXT_SIZE - 8) << "label \"" << label << "\"";
+        EXPECT_EQ(std::string(label) + " 10,", display->text);
+        EXPECT_EQ(1, display->line_counter);
+    }
+    display = std::make_unique<IndexDisplay>(); // room for the entry, not its line feed
+    memset(display->text, 'x', 4091);
+    display->line_counter = 51;
+    IndexTextAppendByte(display.get(), 0x12);
+    EXPECT_STREQ(" 12,", display->text);
+    EXPECT_EQ(1, display->line_counter);
 }
 
-} // namespace
+TEST(IndexText, ResetsNeverLeaveTheCounterAheadOfTheText)
+{
+    // The monitor appends; the main thread resets, holds it between two appends, looks.
+    static IndexDisplay display;
+    std::atomic<int> hold{0}, held{0};
+    WhileRunning([&] {
+        if (!hold)
+            return IndexTextAppendByte(&display, 0x10);
+        for (held = 1; hold;) {}
+        held = 0;
+    }, [&] {
+        for (int i = 0; i < 20000; i++) {
+            IndexTextClear(&display);
+            IndexTextSetLabel(&display);
+            for (hold = 1; !held;) {}
+            std::string text = display.text;
+            int counter = display.line_counter;
+            for (hold = 0; held;) {}
+            ASSERT_EQ(1 + std::count(text.begin(), text.end(), '\n'), counter) << "reset " << i << ": " << text;
+        }
+    });
+}
+
+TEST(LocalRing, EmptyFullRestartAndReset)
+{
+    static LocalRing ring;
+    EXPECT_EQ(-1, LocalRingGet(&ring));
+    for (int i = 0; i < 4095; i++)
+        LocalRingPut(&ring, i - 5);
+    EXPECT_EQ(-5, LocalRingGet(&ring));
+    LocalRingPut(&ring, 5000); // fits: one slot was freed
+    EXPECT_EQ(4095, LocalRingCount(&ring));
+    LocalRingPut(&ring, 7777); // full: restarts with this value only
+    EXPECT_EQ(7777, LocalRingGet(&ring));
+    for (int i = 0; i < 5000; i++) { // oldest first across the wrap
+        LocalRingPut(&ring, i);
+        ASSERT_EQ(i, LocalRingGet(&ring));
+    }
+}
+
+TEST(LocalRing, ResetsNeverBringOldValuesBack)
+{
+    // A writer puts rising values while another thread resets; each value read
+    // must be above the last one read and above every value put before the
+    // latest reset.
+    static LocalRing ring;
+    std::atomic<int32_t> last_put{0}, floor{0};
+    int32_t v = 0, last = 0, bad = 0, read = 0;
+    WhileRunning([&] { LocalRingPut(&ring, ++v); last_put = v; }, [&] {
+        WhileRunning([&] {
+            for (volatile int spin = 0; spin < 200; spin++) {}
+            int32_t before = last_put;
+            LocalRingReset(&ring);
+            floor = before;
+        }, [&] {
+            for (auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(500);
+                 std::chrono::steady_clock::now() < end;) {
+                int32_t below = floor, got = LocalRingGet(&ring);
+                if (got >= 0)
+                    bad += got <= last || got <= below, read++, last = got;
+            }
+        });
+    });
+    EXPECT_EQ(0, bad) << "of " << read << " values read";
+}
+
+TEST(MonitorPause, HeldMonitorTakesNothingUntilReleased)
+{
+    static MonitorPause pause;
+    static unsigned int slept_ms = 0;
+    EXPECT_EQ(0, MonitorPauseAndWait(&pause, [](unsigned int ms) { slept_ms += ms; }, 500));
+    EXPECT_EQ(500u, slept_ms) << "no monitor: the wait ends at its bound";
+    MonitorPauseClear(&pause);
+    std::atomic<long> in_pass{0}, passes{0};
+    WhileRunning([&] {
+        if (!MonitorPassMayRun(&pause))
+            return;
+        in_pass = 1;
+        for (volatile int i = 0; i < 300; i++) {}
+        passes++;
+        in_pass = 0;
+    }, [&] {
+        for (int i = 0; i < 500; i++) {
+            ASSERT_EQ(1, MonitorPauseAndWait(&pause, [](unsigned int) { std::this_thread::yield(); }, 1u << 30));
+            long before = passes;
+            EXPECT_EQ(0, in_pass) << "pause " << i;
+            std::this_thread::sleep_for(std::chrono::microseconds(50));
+            EXPECT_EQ(before, passes) << "pause " << i;
+            for (MonitorPauseClear(&pause); passes == before;) {}
+        }
+    });
+}
+
+// A scripted GetLocalIndex, Sleep and beep, logged as 'g', 's', 'b'.
+struct Script { Ints replies; size_t gets = 0; unsigned slept_ms = 0; int beeps = 0; std::string events; } script;
+int ScriptGet() { script.events += 'g'; size_t i = script.gets++; return i < script.replies.size() ? script.replies[i] : -1; }
+void ScriptSleep(unsigned ms) { script.events += 's'; script.slept_ms += ms; }
+void ScriptBeep() { script.events += 'b'; script.beeps++; }
+const ReplyWaitOps kOps = {ScriptGet, ScriptSleep, ScriptBeep};
+void Play(const Ints &replies) { script = Script(); script.replies = replies; }
+Bytes Tries() { return std::to_string(script.gets) + " " + std::to_string(script.beeps) + " " + std::to_string(script.slept_ms); }
+Ints Repeat(size_t count, int value, Ints after = {}) { after.insert(after.begin(), count, value); return after; }
+
+// A byte source of size bytes with a read error at fail_at.
+struct Memory { Bytes bytes; size_t fail_at, pos = 0, reads = 0; };
+Memory Source(size_t size, size_t fail_at) { Memory m{Bytes(size, 0), fail_at}; for (size_t i = 0; i < size; i++) m.bytes[i] = (char)(i * 7); return m; }
+int ReadMemory(void *p)
+{
+    Memory *m = static_cast<Memory *>(p);
+    m->reads++;
+    return m->pos == m->fail_at ? BYTE_READ_ERROR : m->pos < m->bytes.size() ? (unsigned char)m->bytes[m->pos++] : BYTE_READ_END;
+}
+unsigned char image[DICT_IMAGE_SIZE];
+struct Streamed { Bytes sent; std::vector<size_t> beeps_after; };
+
+TEST(DictionaryFile, PathLengthSumAndReading)
+{
+    char path[] = "C:\\TEXT\\My.DIC \xC4\xD6_09~", other[16];
+    LowerCasePath(path);
+    EXPECT_STREQ("c:\\text\\my.dic \xC4\xD6_09~", path);
+    for (auto c : std::vector<std::pair<Bytes, int>>{{"MYDICT.DIC", 1}, {"a.dict.txt", 1}, {"dict.di", 0}, {"", 0}}) {
+        LowerCasePath(strcpy(other, c.first.c_str()));
+        EXPECT_EQ(c.second, PathNamesDictionary(other)) << c.first;
+    }
+    const struct { uint32_t n, m, count; int matches; } cases[] = { // 8 + 4N + M, wrapping at 2^32
+        {2, 5, 20, 0}, {2, 5, 21, 1}, {2, 5, 22, 0}, {200, 1000, 1808, 1}, {0, 0, 8, 1},
+        {0x40000000u, 12, 20, 1}, {0xFFFFFFFFu, 10, 14, 1}, {0, 0xFFFFFFF9u, 8, 0},
+        {0x40000000u, 0xFFFFFFFCu, 4, 0}, {0x40000000u, 0xFFFFFFFCu, 7, 0}, // short, though the header says 4
+    };
+    for (const auto &c : cases) {
+        for (int i = 0; i < 4; i++)
+            image[i] = (unsigned char)(c.n >> (8 * i)), image[4 + i] = (unsigned char)(c.m >> (8 * i));
+        EXPECT_EQ(c.matches, DictLengthMatches(image, c.count)) << c.n << " " << c.m << " " << c.count;
+    }
+    memset(image, 0xFF, DICT_MAX_BYTES);
+    EXPECT_EQ((uint16_t)(DICT_MAX_BYTES * 255u), DictSum(image, DICT_MAX_BYTES));
+    EXPECT_EQ(0x100, DictSum((const unsigned char *)"\x80\x01\x7f", 3));
+    Ints beeps; // after the bytes with index 500, 1000, 1500 (1000 bytes: one beep)
+    for (int k = 0; k <= 1500; ++k)
+        DictBeepAfterByte(k) ? beeps.push_back(k) : (void)0;
+    EXPECT_EQ(Ints({500, 1000, 1500}), beeps);
+
+    const struct { size_t size, fail_at; DictReadResult result; uint32_t count; size_t reads; } images[] = {
+        {0, SIZE_MAX, DICT_READ_OK, 0, 1}, {65534, SIZE_MAX, DICT_READ_OK, 65534, 65535},
+        {65535, SIZE_MAX, DICT_READ_TOO_LARGE, 65535, 65535}, {70000, SIZE_MAX, DICT_READ_TOO_LARGE, 65535, 65535},
+        {100, 40, DICT_READ_ERROR, 40, 41}, // no read after an error
+    };
+    for (const auto &c : images) {
+        Memory m = Source(c.size, c.fail_at);
+        uint32_t count = 12345;
+        EXPECT_EQ(c.result, ReadDictionaryImage(ReadMemory, &m, image, &count)) << c.size;
+        EXPECT_EQ(c.count, count) << c.size;
+        EXPECT_EQ(c.reads, m.reads) << c.size;
+        EXPECT_EQ(m.bytes.substr(0, count), Bytes((char *)image, count)) << c.size;
+    }
+    const struct { size_t size, fail_at; int result; std::vector<size_t> beeps_after; } streams[] = {
+        {0, SIZE_MAX, 1, {}}, {499, SIZE_MAX, 1, {}}, {500, SIZE_MAX, 1, {500}}, // on the read that finds no byte
+        {501, SIZE_MAX, 1, {501}}, {1000, SIZE_MAX, 1, {501, 1000}}, {1501, SIZE_MAX, 1, {501, 1001, 1501}},
+        {700, 600, 0, {501}},
+    };
+    for (const auto &c : streams) {
+        Memory m = Source(c.size, c.fail_at);
+        Streamed s;
+        const BootStreamSink sink = {[](unsigned char b, void *to) { ((Streamed *)to)->sent += (char)b; },
+                                     [](void *to) { ((Streamed *)to)->beeps_after.push_back(((Streamed *)to)->sent.size()); }, &s};
+        EXPECT_EQ(c.result, StreamBootFile(ReadMemory, &m, &sink)) << c.size;
+        EXPECT_EQ(m.bytes.substr(0, c.fail_at), s.sent) << c.size;
+        EXPECT_EQ(c.beeps_after, s.beeps_after) << c.size;
+    }
+    FILE *f = tmpfile();
+    ASSERT_EQ(1u, fwrite("\xff", 1, 1, f));
+    rewind(f);
+    EXPECT_EQ(0xFF, ReadFileByte(f)) << "0xFF is a byte, not the end";
+    EXPECT_EQ(BYTE_READ_END, ReadFileByte(f));
+    fclose(f);
+    if (FILE *dir = fopen("/", "rb")) { // opens natively (not under Wine), and every read fails
+        EXPECT_EQ(BYTE_READ_ERROR, ReadFileByte(dir));
+        fclose(dir);
+    }
+}
+
+TEST(DictionaryReplies, SumLowByteFirstThenCommit)
+{
+    const struct { Ints replies; uint16_t sum; int matches; Bytes tries; } sums[] = { // gets, beeps, ms slept
+        {{0x34, 0x12}, 0x1234, 1, "2 0 0"}, {{0x34, 0x12}, 0x3412, 0, "2 0 0"},
+        {{0x1234, 0x156}, 0x5634, 1, "2 0 0"},       // the low 8 bits of each
+        {{}, 0xFFFF, 1, "55 49 5100"},              // 50 tries with beeps, then 5 without
+        {{0x34}, 0xFF34, 1, "6 0 200"},              // a missing byte counts as 0xFF
+        {{-1, -1, 0x12}, 0x12FF, 0, "8 2 400"},     // the high byte lands in the low slot
+        {Repeat(49, -1, {0x00, 0x01}), 0x0100, 1, "51 49 4900"},
+    };
+    for (const auto &c : sums) {
+        Play(c.replies);
+        EXPECT_EQ(c.matches, WaitDictReplyMatches(&kOps, c.sum)) << "sum " << c.sum;
+        EXPECT_EQ(c.tries, Tries()) << "sum " << c.sum;
+    }
+    EXPECT_EQ("gbsg", script.events.substr(0, 4)) << "a beep, then the sleep, then the next try";
+    const struct { Ints replies; int committed; Bytes tries; } commits[] = {
+        {{'f'}, 1, "1 0 10"}, {{'x', -1, 0x166}, 1, "3 2 210"}, {Repeat(499, 'x', {'f'}), 1, "500 499 49910"},
+        {Repeat(500, 'x', {'f'}), 0, "500 499 49910"},
+    };
+    for (const auto &c : commits) {
+        Play(c.replies);
+        EXPECT_EQ(c.committed, WaitDictCommit(&kOps)) << c.replies.size();
+        EXPECT_EQ(c.tries, Tries()) << c.replies.size();
+    }
+    EXPECT_EQ("sgsbg", script.events.substr(0, 5)) << "10 ms, a try, then 100 ms and a beep before each retry";
+}
+
+TEST(VersionReply, CollectionAndTexts)
+{
+    const struct { Ints replies; int wanted, collected; Bytes tries; } collect[] = {
+        {{1, 2, 3, 4, 5, 6}, 6, 6, "6 0 1000"}, {{}, 6, 0, "10 0 1900"},
+        {Repeat(1, 7, Repeat(9, -1, {2})), 2, 2, "11 0 1900"}, {Repeat(1, 7, Repeat(10, -1, {2})), 2, 1, "11 0 1900"},
+    };
+    for (const auto &c : collect) {
+        int reply[6];
+        Play(c.replies);
+        EXPECT_EQ(c.collected, CollectReplyWith(reply, c.wanted, ScriptGet, ScriptSleep)) << c.replies.size();
+        EXPECT_EQ(c.tries, Tries()) << c.replies.size();
+    }
+    const int normal[6] = {0x10, 0x32, 0x54, 0x76, 0x05, 0x01}, boot[2] = {0x07, 0x02};
+    const int high[6] = {0x1FF, 0xFF, 0xFF, 0xFF, 0x100, 0x00};
+    const struct { int boot_mode; const int *reply; int collected, eprom; const char *text; } texts[] = {
+        {0, normal, 6, 0x104, "Morvox USB Firmware: 0x105\nMorvox Engine: 0x76543210\nEprom Firmware: 0x104"},
+        {0, normal, 5, 0x104, "Eprom Firmware: 0x104"}, {1, boot, 1, 0x104, "Eprom Firmware: 0x104"},
+        {1, boot, 2, 0x104, "Boot Monitor: 0x207\nEprom Firmware: 0x104"},
+        {0, high, 6, -1, "Morvox USB Firmware: 0x0\nMorvox Engine: 0xffffffff\nEprom Firmware: 0xffffffff"},
+    };
+    for (const auto &t : texts) {
+        char text[VERSION_TEXT_SIZE];
+        FormatVersionText(text, sizeof text, t.boot_mode, t.reply, t.collected, t.eprom);
+        EXPECT_STREQ(t.text, text);
+    }
+}
