@@ -185,7 +185,8 @@ bool Report(const Run &run, const char *how)
              BenchFormat("%.2f", p99 / kFloorMs).c_str(), "p99 <= floor, max <= 50", met ? "met" : "NOT MET");
     Breakdown(run, how);
     if (lost || wrong)
-        BenchNote("index latency, %s: %u bytes not received, %u not the byte expected in its place", how, (unsigned)lost, (unsigned)wrong);
+        BenchNote("index latency, %s: %u bytes not received, %u not the byte expected in its place", how,
+                  (unsigned)lost, (unsigned)wrong);
     return lost == 0 && wrong == 0;
 }
 
