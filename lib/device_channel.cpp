@@ -3,15 +3,29 @@
  * device, the reconnect rule that follows every failed request, and the
  * status queries.
  *
- * Every request holds g_channel_lock shared for the request only; a
- * reconnect or a close holds it exclusive, so no thread closes a handle that
- * another thread is using. Busy repeats release the lock between attempts.
+ * A handle lives in a slot with a count of its users: one for being the
+ * current handle, one for each request under way on it. A request takes a
+ * use of the current handle under g_channel_lock (shared) and gives it back
+ * when the request returns; a reconnect or a close takes the handle out of
+ * the current place under the lock (exclusive) and gives back its first use.
+ * Whoever gives back the last use closes the handle. So no handle is closed
+ * under a request, and a reconnect or close never waits for one: a request
+ * that never returns keeps its own handle, and the channel goes on with a
+ * new one.
  */
 #include "library_state.h"
 #include "mxusbd.h"
 
-SRWLOCK g_channel_lock = SRWLOCK_INIT;
-HANDLE g_device_handle = NULL;
+#define HANDLE_SLOTS 8 /* the current handle and those still held by requests */
+
+struct HandleSlot {
+    std::atomic<HANDLE> handle;   /* NULL = slot free */
+    std::atomic<int32_t> users;
+};
+
+static SRWLOCK g_channel_lock = SRWLOCK_INIT; /* guards g_current and slot allocation */
+static HandleSlot g_slots[HANDLE_SLOTS];
+static HandleSlot *g_current = NULL; /* DeviceHandle; NULL when no handle is open */
 std::atomic<int32_t> g_connected{0};
 
 HANDLE OpenDeviceHandle(void)
@@ -25,49 +39,82 @@ HANDLE OpenDeviceHandle(void)
 #endif
 }
 
-void ReconnectDevice(void)
+static void GiveBack(HandleSlot *slot)
+{
+    if (slot != NULL && slot->users.fetch_sub(1) == 1) {
+        CloseHandle(slot->handle.load());
+        slot->handle.store(NULL); /* the slot is free again */
+    }
+}
+
+/* Takes the current handle out of its place; Connected becomes 0. The caller
+ * gives back the slot returned. */
+static HandleSlot *TakeCurrent(void)
 {
     AcquireSRWLockExclusive(&g_channel_lock);
+    HandleSlot *old = g_current;
+    g_current = NULL;
     g_connected.store(0);
-    /* Whatever it holds: an open handle, NULL or INVALID_HANDLE_VALUE (closing
-     * the last two fails harmlessly). */
-    CloseHandle(g_device_handle);
-    g_device_handle = OpenDeviceHandle();
-    if (g_device_handle != INVALID_HANDLE_VALUE)
-        g_connected.store(1);
     ReleaseSRWLockExclusive(&g_channel_lock);
+    return old;
+}
+
+/* Makes a handle just opened the current one (when the open failed, or
+ * every slot is held by a stuck request, the channel stays closed). */
+static void Install(HANDLE handle)
+{
+    if (handle == INVALID_HANDLE_VALUE)
+        return;
+    HandleSlot *old = NULL;
+    AcquireSRWLockExclusive(&g_channel_lock);
+    for (HandleSlot &slot : g_slots) {
+        if (slot.handle.load() == NULL) {
+            slot.users.store(1);
+            slot.handle.store(handle);
+            old = g_current; /* another thread reconnected meanwhile */
+            g_current = &slot;
+            g_connected.store(1);
+            handle = INVALID_HANDLE_VALUE;
+            break;
+        }
+    }
+    ReleaseSRWLockExclusive(&g_channel_lock);
+    GiveBack(old);
+    if (handle != INVALID_HANDLE_VALUE)
+        CloseHandle(handle);
+}
+
+void ReconnectDevice(void)
+{
+    GiveBack(TakeCurrent());
+    Install(OpenDeviceHandle());
 }
 
 void CloseDeviceChannel(void)
 {
-    AcquireSRWLockExclusive(&g_channel_lock);
-    if (g_connected.load() == 1) {
-        CloseHandle(g_device_handle);
-        g_device_handle = NULL;
-        g_connected.store(0);
-    }
-    ReleaseSRWLockExclusive(&g_channel_lock);
+    GiveBack(TakeCurrent());
 }
 
 int EnsureDeviceOpen(void)
 {
-    AcquireSRWLockExclusive(&g_channel_lock);
-    if (g_connected.load() == 0) {
-        /* With Connected at 0 the handle is NULL or INVALID_HANDLE_VALUE. */
-        g_device_handle = OpenDeviceHandle();
-        if (g_device_handle != INVALID_HANDLE_VALUE)
-            g_connected.store(1);
-    }
-    int connected = g_connected.load();
-    ReleaseSRWLockExclusive(&g_channel_lock);
-    return connected;
+    if (g_connected.load() == 0)
+        Install(OpenDeviceHandle());
+    return g_connected.load();
 }
 
 BOOL DeviceRequest(DWORD code, void *in, DWORD in_len, void *out, DWORD out_len, DWORD *returned)
 {
     AcquireSRWLockShared(&g_channel_lock);
-    BOOL ok = DeviceIoControl(g_device_handle, code, in, in_len, out, out_len, returned, NULL);
+    HandleSlot *slot = g_current;
+    if (slot != NULL)
+        slot->users.fetch_add(1);
     ReleaseSRWLockShared(&g_channel_lock);
+    if (slot == NULL) {
+        SetLastError(ERROR_INVALID_HANDLE); /* as a request on a null handle fails */
+        return FALSE;
+    }
+    BOOL ok = DeviceIoControl(slot->handle.load(), code, in, in_len, out, out_len, returned, NULL);
+    GiveBack(slot);
     return ok;
 }
 

@@ -6,29 +6,40 @@
 #include "library_state.h"
 #include "mxusbd.h"
 
-std::atomic<HWND> g_notify_window{NULL};
-std::atomic<UINT> g_notify_message{0};
 std::atomic<int32_t> g_read_requested{0};
+
+/* IndexNotifyWindow and IndexNotifyMessage: one pair, set and read together
+ * under g_notify_lock (a leaf lock), so a post never combines one
+ * registration's window with another's message. */
+static SRWLOCK g_notify_lock = SRWLOCK_INIT;
+static HWND g_notify_window = NULL;
+static UINT g_notify_message = 0;
 
 #define READER_WAIT_MS        20 /* longest wait for the ReaderWakeEvent */
 #define READER_CYCLE_SLEEP_MS 5
 #define NOTIFY_PER_CYCLE      16
 
-BOOL WakeReader(void)
+static void SetNotifyTarget(HWND window, UINT message)
 {
-    AcquireSRWLockShared(&g_event_lock);
-    BOOL ok = g_reader_wake != NULL ? SetEvent(g_reader_wake) : FALSE;
-    ReleaseSRWLockShared(&g_event_lock);
-    return ok;
+    AcquireSRWLockExclusive(&g_notify_lock);
+    g_notify_window = window;
+    g_notify_message = message;
+    ReleaseSRWLockExclusive(&g_notify_lock);
 }
 
-void RetireWakeEvent(HANDLE *slot, HANDLE event)
+void DropNotifyWindow(void)
 {
-    AcquireSRWLockExclusive(&g_event_lock);
-    if (*slot == event)
-        *slot = NULL;
-    ReleaseSRWLockExclusive(&g_event_lock);
-    CloseHandle(event);
+    SetNotifyTarget(NULL, 0);
+}
+
+/* The registered pair; false when no window is registered. */
+static bool GetNotifyTarget(HWND *window, UINT *message)
+{
+    AcquireSRWLockShared(&g_notify_lock);
+    *window = g_notify_window;
+    *message = g_notify_message;
+    ReleaseSRWLockShared(&g_notify_lock);
+    return *window != NULL;
 }
 
 void PollDevice(void)
@@ -37,9 +48,6 @@ void PollDevice(void)
         ReconnectDevice();
         return;
     }
-    /* A reset of the ring after this point makes what this poll reads stale. */
-    uint32_t epoch = g_shared.index_epoch.load(std::memory_order_acquire);
-
     TransferHeader header;
     header.mode = TRANSFER_POLL;
     header.busy = 0;
@@ -53,6 +61,9 @@ void PollDevice(void)
         return;
     Sleep(1);
 
+    /* A reset of the ring from here on makes what this READ fetches stale;
+     * one before it does not. */
+    uint32_t epoch = IndexEpoch();
     header.mode = TRANSFER_READ;
     header.busy = 0;
     unsigned char bytes[SYNTH_MAX_READ];
@@ -72,34 +83,36 @@ void PollDevice(void)
 
 /* With a window registered, takes 16 times a byte from the ring and posts
  * each one obtained, in order. The window is looked for once before the
- * batch and read again for each post, so a window registered or removed
- * meanwhile takes effect with the next post; a byte taken after the window
- * was removed is lost like one whose post fails (it is not posted to the
- * thread's own queue, which nothing reads). */
+ * batch and the pair read again for each post, so a window registered or
+ * removed meanwhile takes effect with the next post; a byte taken after the
+ * window was removed is lost like one whose post fails (it is not posted to
+ * the thread's own queue, which nothing reads). */
 static void NotifyWindow(void)
 {
-    if (g_notify_window.load() == NULL)
+    HWND window;
+    UINT message;
+    if (!GetNotifyTarget(&window, &message))
         return;
     for (int i = 0; i < NOTIFY_PER_CYCLE; ++i) {
         int b = GetIndexByte();
         if (b == -1)
             continue; /* the 32-bit ring is shared: another process may add one */
-        HWND window = g_notify_window.load();
-        if (window == NULL)
+        if (!GetNotifyTarget(&window, &message))
             continue;
 #if defined(_WIN64)
-        PostMessageW(window, g_notify_message.load(), (WPARAM)b, 0);
+        PostMessageW(window, message, (WPARAM)b, 0);
 #else
-        PostMessageA(window, g_notify_message.load(), (WPARAM)b, 0);
+        PostMessageA(window, message, (WPARAM)b, 0);
 #endif
     }
 }
 
-DWORD WINAPI ReaderThread(LPVOID)
+DWORD WINAPI ReaderThread(LPVOID arg)
 {
-    HANDLE wake = g_reader_wake; /* set before the thread was started */
-    g_reader_started.store(1);
-    while (g_reader_quit.load() == 0) {
+    ThreadRun *run = (ThreadRun *)arg;
+    HANDLE wake = run->wake; /* set before the thread was started */
+    run->started.store(1);
+    while (run->quit.load() == 0) {
         WaitForSingleObject(wake, READER_WAIT_MS);
         if (g_shared.index_halted.load(std::memory_order_acquire) != 0)
             continue;
@@ -107,8 +120,8 @@ DWORD WINAPI ReaderThread(LPVOID)
         NotifyWindow();
         Sleep(READER_CYCLE_SLEEP_MS);
     }
-    RetireWakeEvent(&g_reader_wake, wake);
-    g_reader_stopped.store(1); /* the last thing: unload may now let the image go */
+    RetireWakeEvent(run);
+    run->stopped.store(1); /* the last thing: unload may now let the image go */
     return 0;
 }
 
@@ -137,20 +150,20 @@ extern "C" void MXUSB_CALL USBMX_HaltIndexes(int clear)
 {
     g_shared.index_halted.store(1, std::memory_order_release);
     if (clear)
-        ResetRings(true, false, -1);
+        EmptyIndexRing();
 }
 
 extern "C" void MXUSB_CALL USBMX_ResumeIndexes(int clear)
 {
     if (clear)
-        ResetRings(true, false, 0);
+        EmptyIndexRingAndResume();
     else
         g_shared.index_halted.store(0, std::memory_order_release);
 }
 
 extern "C" int MXUSB_CALL USBMX_RegisterWindowIndexes(HWND window, UINT message)
 {
-    g_notify_message.store(message);
-    g_notify_window.store(window);
+    /* HWND_BROADCAST would reach every top-level window: it counts as none. */
+    SetNotifyTarget(window == HWND_BROADCAST ? NULL : window, message);
     return 1;
 }

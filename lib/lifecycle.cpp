@@ -1,117 +1,166 @@
 /*
- * lifecycle.cpp - USBMX_OpenSynth, USBMX_CloseSynth and the library's entry
- * point (process attach and detach).
+ * lifecycle.cpp - the library threads (their runs, wake events, start and
+ * stop), USBMX_OpenSynth, USBMX_CloseSynth and the library's entry point
+ * (process attach and detach).
  *
- * Threads start and stop in one order: create the wake events, clear the
- * quit flag, start the thread. To stop: set the quit flag, wake the thread,
- * wait for it, close its handle. Each thread closes its own wake event as it
- * ends; nothing is closed under a running thread.
+ * Threads start and stop in one order: create the wake event, start the
+ * thread with a run of its own. To stop: set the run's quit flag, wake the
+ * thread, wait for it (bounded), close its handle. Each thread closes its own
+ * wake event as it ends; nothing is closed under a running thread. A thread
+ * whose wait ran out stays tracked in its run: the next USBMX_OpenSynth and
+ * the unload wait for it again (bounded) before anything new starts or the
+ * image goes.
  */
 #include "library_state.h"
 #include "mxusbd.h"
 
-SRWLOCK g_lifecycle_lock = SRWLOCK_INIT;
-SRWLOCK g_event_lock = SRWLOCK_INIT;
-HANDLE g_reader_thread = NULL;
-std::atomic<int32_t> g_reader_quit{0};
-std::atomic<int32_t> g_reader_started{0};
-std::atomic<int32_t> g_reader_stopped{0};
-HANDLE g_reader_wake = NULL;
-#if MX_HAS_WRITE_QUEUE
-HANDLE g_writer_thread = NULL;
-std::atomic<int32_t> g_writer_quit{0};
-std::atomic<int32_t> g_writer_started{0};
-std::atomic<int32_t> g_writer_stopped{0};
-HANDLE g_writer_wake = NULL;
-#endif
+/* Serialises USBMX_OpenSynth, USBMX_CloseSynth and process detach; guards
+ * the runs' thread handles. */
+static SRWLOCK g_lifecycle_lock = SRWLOCK_INIT;
+/* Guards the runs' wake handles and the two current runs below, so that no
+ * caller ever signals an event that was closed. */
+static SRWLOCK g_event_lock = SRWLOCK_INIT;
 
+#define RUN_SLOTS 6 /* one set of threads and runs whose threads are still held up */
+static ThreadRun g_runs[RUN_SLOTS];
+static ThreadRun *g_reader_run = NULL; /* the ReaderThread now running, NULL when none */
 #if MX_HAS_WRITE_QUEUE
-#define THREAD_WAIT_MS 2000 /* per thread */
+static ThreadRun *g_writer_run = NULL;
+#define THREAD_WAIT_MS 4000 /* for both threads: 2000 ms each */
 #else
 #define THREAD_WAIT_MS 5000
 #endif
-#define UNLOAD_WAIT_MS 5000     /* per thread, for its "stopped" flag */
-#define UNLOAD_LEAVE_MS 50      /* for the thread to leave the image after that */
+#define UNLOAD_WAIT_MS 5000     /* for the threads' "stopped" flags */
+#define UNLOAD_LEAVE_MS 50      /* for the threads to leave the image after that */
 #define START_WAIT_MS 5000      /* for a new thread to enter its routine */
 
-static HANDLE CreateWakeEvent(void)
+static BOOL WakeRun(ThreadRun *const *run)
 {
-#if defined(_WIN64)
-    return CreateEventW(NULL, FALSE, FALSE, NULL);
-#else
-    return CreateEventA(NULL, FALSE, FALSE, NULL);
-#endif
+    AcquireSRWLockShared(&g_event_lock);
+    BOOL ok = *run != NULL && (*run)->wake != NULL ? SetEvent((*run)->wake) : FALSE;
+    ReleaseSRWLockShared(&g_event_lock);
+    return ok;
 }
 
-static void PublishWakeEvent(HANDLE *slot, HANDLE event)
+BOOL WakeReader(void) { return WakeRun(&g_reader_run); }
+#if MX_HAS_WRITE_QUEUE
+BOOL WakeWriter(void) { return WakeRun(&g_writer_run); }
+#endif
+
+void RetireWakeEvent(ThreadRun *run)
 {
     AcquireSRWLockExclusive(&g_event_lock);
-    *slot = event;
+    HANDLE wake = run->wake;
+    run->wake = NULL;
+    ReleaseSRWLockExclusive(&g_event_lock);
+    CloseHandle(wake);
+}
+
+static void SetCurrent(ThreadRun **current, ThreadRun *run)
+{
+    AcquireSRWLockExclusive(&g_event_lock);
+    *current = run;
     ReleaseSRWLockExclusive(&g_event_lock);
 }
 
-/* Polls a thread's flag for up to timeout_ms; returns whether it was set. */
-static bool WaitForFlag(const std::atomic<int32_t> *flag, DWORD timeout_ms)
+/* The one bounded wait: polls `done` every millisecond for up to timeout_ms;
+ * returns its last answer. */
+template <typename Done> static bool WaitUntil(Done done, DWORD timeout_ms)
 {
     DWORD start = GetTickCount();
-    while (flag->load() == 0) {
+    while (!done()) {
         if (GetTickCount() - start >= timeout_ms)
-            return false;
+            return done();
         Sleep(1);
     }
     return true;
 }
 
-/* Starts one library thread and waits until it runs inside its routine, so
- * that an unload never unmaps code a thread has yet to enter. */
-static HANDLE StartLibraryThread(LPTHREAD_START_ROUTINE routine, std::atomic<int32_t> *started,
-                                 std::atomic<int32_t> *stopped)
+/* Starts one library thread with a run of its own and waits until it runs
+ * inside its routine, so that an unload never unmaps code a thread has yet
+ * to enter. NULL when no slot is free or the event or thread cannot be made. */
+static ThreadRun *StartRun(LPTHREAD_START_ROUTINE routine, ThreadRun **current)
 {
-    started->store(0);
-    stopped->store(0);
-    HANDLE thread = CreateThread(NULL, 0, routine, NULL, 0, NULL);
-    if (thread != NULL)
-        WaitForFlag(started, START_WAIT_MS);
-    return thread;
-}
-
-/* Stops the ReaderThread (the caller holds g_lifecycle_lock): quit flag,
- * wake, bounded wait, close the handle. The thread closes its own event.
- * Returns whether there was a thread. */
-static bool StopReader(DWORD wait_ms)
-{
-    g_reader_quit.store(1);
-    WakeReader();
-    if (g_reader_thread == NULL)
-        return false;
-    WaitForSingleObject(g_reader_thread, wait_ms);
-    CloseHandle(g_reader_thread);
-    g_reader_thread = NULL;
-    return true;
-}
-
-#if MX_HAS_WRITE_QUEUE
-static void StopWriter(DWORD wait_ms)
-{
-    g_writer_quit.store(1);
-    WakeWriter();
-    if (g_writer_thread == NULL)
-        return;
-    WaitForSingleObject(g_writer_thread, wait_ms);
-    CloseHandle(g_writer_thread);
-    g_writer_thread = NULL;
-}
+    ThreadRun *run = NULL;
+    for (ThreadRun &r : g_runs)
+        if (r.thread == NULL && r.wake == NULL)
+            run = &r;
+    if (run == NULL)
+        return NULL;
+#if defined(_WIN64)
+    HANDLE wake = CreateEventW(NULL, FALSE, FALSE, NULL);
+#else
+    HANDLE wake = CreateEventA(NULL, FALSE, FALSE, NULL);
 #endif
+    if (wake == NULL)
+        return NULL;
+    run->quit.store(0);
+    run->started.store(0);
+    run->stopped.store(0);
+    run->wake = wake; /* the slot is not current yet: nobody else reads it */
+    run->thread = CreateThread(NULL, 0, routine, run, 0, NULL);
+    if (run->thread == NULL) {
+        RetireWakeEvent(run);
+        return NULL;
+    }
+    WaitUntil([run] { return run->started.load() != 0; }, START_WAIT_MS);
+    SetCurrent(current, run);
+    return run;
+}
 
-/* The first step of close and unload: the quit flags, which the threads read
- * once per cycle, and ReadRequested. */
-static void AskThreadsToQuit(void)
+/* Asks every tracked run to quit and wakes its thread. */
+static void AskRunsToQuit(void)
 {
-    g_reader_quit.store(1);
+    AcquireSRWLockShared(&g_event_lock);
+    for (ThreadRun &r : g_runs) {
+        if (r.thread != NULL) {
+            r.quit.store(1);
+            if (r.wake != NULL)
+                SetEvent(r.wake);
+        }
+    }
+    ReleaseSRWLockShared(&g_event_lock);
+}
+
+/* Stops every tracked run: quit, wake, wait at most timeout_ms for all of
+ * them, close the handles of those that ended. Under the loader lock (unload)
+ * a thread's exit cannot complete, so there it waits for the "stopped" flags
+ * instead and then gives the threads a moment to leave the image. Returns
+ * true when no thread is left. */
+static bool StopRuns(DWORD timeout_ms, bool loader_lock)
+{
+    AskRunsToQuit();
+    SetCurrent(&g_reader_run, NULL);
 #if MX_HAS_WRITE_QUEUE
-    g_writer_quit.store(1);
+    SetCurrent(&g_writer_run, NULL);
 #endif
-    g_read_requested.store(0);
+    auto ended = [loader_lock](ThreadRun &r) {
+        return r.thread == NULL ||
+               (loader_lock ? r.stopped.load() != 0 : WaitForSingleObject(r.thread, 0) == WAIT_OBJECT_0);
+    };
+    bool all = WaitUntil([&] {
+        for (ThreadRun &r : g_runs)
+            if (!ended(r))
+                return false;
+        return true;
+    }, timeout_ms);
+    if (loader_lock)
+        Sleep(UNLOAD_LEAVE_MS);
+    for (ThreadRun &r : g_runs) {
+        if (r.thread != NULL && ended(r)) {
+            CloseHandle(r.thread);
+            r.thread = NULL;
+        }
+    }
+    return all;
+}
+
+static bool AnyRun(void)
+{
+    for (ThreadRun &r : g_runs)
+        if (r.thread != NULL)
+            return true;
+    return false;
 }
 
 extern "C" int MXUSB_CALL USBMX_OpenSynth(void)
@@ -119,69 +168,33 @@ extern "C" int MXUSB_CALL USBMX_OpenSynth(void)
     int result = 0;
     AcquireSRWLockExclusive(&g_lifecycle_lock);
 
-    /* A second open without a close: stop the first set of threads (without
-     * stopping speech) so that exactly one set runs. */
-    StopReader(THREAD_WAIT_MS);
-#if MX_HAS_WRITE_QUEUE
-    StopWriter(THREAD_WAIT_MS);
-#endif
+    /* A second open without a close, or threads a close gave up on: stop
+     * them first (without stopping speech) so that exactly one set runs. */
+    if (AnyRun())
+        StopRuns(THREAD_WAIT_MS, false);
 
-    ResetRings(true, true, -1);
+    EmptyRings();
     g_last_byte.store(-1);
     g_read_requested.store(0);
 
-    if (!EnsureDeviceOpen())
-        goto done;
-
-    {
-        HANDLE reader_wake = CreateWakeEvent();
-#if MX_HAS_WRITE_QUEUE
-        HANDLE writer_wake = reader_wake != NULL ? CreateWakeEvent() : NULL;
-        if (writer_wake == NULL) {
-            if (reader_wake != NULL)
-                CloseHandle(reader_wake);
-            CloseDeviceChannel();
-            goto done;
-        }
-        PublishWakeEvent(&g_writer_wake, writer_wake);
-#else
-        if (reader_wake == NULL) {
-            CloseDeviceChannel();
-            goto done;
-        }
-#endif
-        PublishWakeEvent(&g_reader_wake, reader_wake);
-
-        g_reader_quit.store(0);
+    if (EnsureDeviceOpen()) {
         g_shared.index_halted.store(1, std::memory_order_release);
-
-        g_reader_thread = StartLibraryThread(ReaderThread, &g_reader_started, &g_reader_stopped);
-        if (g_reader_thread == NULL) {
-            RetireWakeEvent(&g_reader_wake, reader_wake);
-#if MX_HAS_WRITE_QUEUE
-            RetireWakeEvent(&g_writer_wake, writer_wake);
-#endif
+        ThreadRun *reader = StartRun(ReaderThread, &g_reader_run);
+        if (reader == NULL) {
+            DropNotifyWindow();
             CloseDeviceChannel();
-            g_notify_window.store(NULL);
-            goto done;
-        }
-
+        } else {
 #if MX_HAS_WRITE_QUEUE
-        g_writer_quit.store(0);
-        g_writer_thread = StartLibraryThread(WriterThread, &g_writer_started, &g_writer_stopped);
-        if (g_writer_thread == NULL) {
-            /* The ReaderThread runs already: stop it before its event goes
-             * (it closes that event itself). */
-            StopReader(THREAD_WAIT_MS);
-            RetireWakeEvent(&g_writer_wake, writer_wake);
-            CloseDeviceChannel();
-            goto done;
-        }
+            if (StartRun(WriterThread, &g_writer_run) == NULL) {
+                /* The ReaderThread runs already: stop it (it closes its event). */
+                StopRuns(THREAD_WAIT_MS, false);
+                CloseDeviceChannel();
+            } else
 #endif
-        result = 1;
+                result = 1;
+        }
     }
 
-done:
     ReleaseSRWLockExclusive(&g_lifecycle_lock);
     return result;
 }
@@ -189,15 +202,15 @@ done:
 extern "C" void MXUSB_CALL USBMX_CloseSynth(void)
 {
     AcquireSRWLockExclusive(&g_lifecycle_lock);
-    AskThreadsToQuit();
+    bool had_reader = g_reader_run != NULL;
+    AskRunsToQuit();
+    g_read_requested.store(0);
 
     USBMX_ShutUp();
 
-    if (StopReader(THREAD_WAIT_MS))
-        g_notify_window.store(NULL);
-#if MX_HAS_WRITE_QUEUE
-    StopWriter(THREAD_WAIT_MS);
-#endif
+    StopRuns(THREAD_WAIT_MS, false);
+    if (had_reader)
+        DropNotifyWindow();
     CloseDeviceChannel();
     ReleaseSRWLockExclusive(&g_lifecycle_lock);
 }
@@ -206,45 +219,23 @@ static void ProcessAttach(HINSTANCE module)
 {
     DisableThreadLibraryCalls(module);
     g_last_byte.store(-1);
-    ResetRings(true, true, -1); /* 32-bit: empties them for every process */
-    g_notify_window.store(NULL);
+    EmptyRings(); /* 32-bit: empties them for every process */
+    DropNotifyWindow();
     g_read_requested.store(0);
-
-    AcquireSRWLockExclusive(&g_channel_lock);
-    g_device_handle = OpenDeviceHandle();
-    g_connected.store(g_device_handle != INVALID_HANDLE_VALUE ? 1 : 0);
-    ReleaseSRWLockExclusive(&g_channel_lock);
+    EnsureDeviceOpen();
 }
 
-/* Unload while the threads may still run. A thread's exit needs the loader
- * lock that this thread holds, so waiting on a thread handle here would wait
- * out its whole time: wait for the thread's "stopped" flag instead (set as
- * the last thing before it returns), then give it a moment to leave the image. */
-static void StopThreadForUnload(HANDLE *thread, const std::atomic<int32_t> *stopped)
-{
-    if (*thread == NULL)
-        return;
-    WaitForFlag(stopped, UNLOAD_WAIT_MS);
-    WaitForSingleObject(*thread, UNLOAD_LEAVE_MS);
-    CloseHandle(*thread);
-    *thread = NULL;
-}
-
+/* Unload while threads may still run (no USBMX_CloseSynth, or threads a
+ * close gave up on). A thread's exit needs the loader lock that this thread
+ * holds, so StopRuns waits for the "stopped" flags here. */
 static void ProcessDetach(bool process_exit)
 {
     if (process_exit)
         return; /* the process's other threads are gone already; the system closes handles */
     AcquireSRWLockExclusive(&g_lifecycle_lock);
-    AskThreadsToQuit();
-    WakeReader();
-#if MX_HAS_WRITE_QUEUE
-    WakeWriter();
-#endif
-    StopThreadForUnload(&g_reader_thread, &g_reader_stopped);
-#if MX_HAS_WRITE_QUEUE
-    StopThreadForUnload(&g_writer_thread, &g_writer_stopped);
-#endif
-    g_notify_window.store(NULL);
+    g_read_requested.store(0);
+    StopRuns(UNLOAD_WAIT_MS, true);
+    DropNotifyWindow();
     CloseDeviceChannel();
     ReleaseSRWLockExclusive(&g_lifecycle_lock);
 }

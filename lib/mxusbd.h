@@ -14,19 +14,24 @@
  * Calling order: load; USBMX_OpenSynth; optionally USBMX_RegisterWindowIndexes;
  * writes and reads in any order; USBMX_CloseSynth; unload. Unloading without
  * USBMX_CloseSynth stops the library's threads (FreeLibrary waits for them,
- * at most 5 s each) and closes the device without sending anything.
+ * at most 5 s in all) and closes the device without sending anything.
  *
  * Thread safety: every function may be called from any thread of the process,
  * also while the library's own threads run (the reader thread, and in the
- * 32-bit build the writer thread). Requests on the device share it; a
- * reconnect, USBMX_OpenSynth and USBMX_CloseSynth wait until requests in other
- * threads have finished. The index ring (and in the 32-bit build the write
- * queue) is guarded by a lock of its own, so several threads may read or write
- * bytes at once. Do not call USBMX_OpenSynth or USBMX_CloseSynth from the
- * window procedure of the window registered for index notification while
- * another thread waits on that window. In the 32-bit build the index ring, the
- * write queue and the index halt flag are shared by every process that has
- * mxusbd.dll loaded.
+ * 32-bit build the writer thread). Requests on the device run side by side; a
+ * reconnect or a close never waits for a request under way in another thread:
+ * the handle stays open for that request and is closed when it returns, and
+ * the channel goes on with a new one. So a device request that never returns
+ * holds up only the thread that made it: USBMX_CloseSynth still returns within
+ * 5 s (64-bit) or 4 s (32-bit) plus its own stop-byte request, the unload
+ * within 5 s, USBMX_OpenSynth within those 5 s (4 s) plus its own open, and
+ * every other function as if that request were not there. A library thread
+ * that is held up that way is waited for again by the next USBMX_OpenSynth
+ * and by the unload. The index ring (and in the 32-bit build the write queue)
+ * is guarded by a lock of its own, so several threads may read or write bytes
+ * at once. In the 32-bit build the index ring, the write queue and the index
+ * halt flag are shared by every process that has mxusbd.dll loaded; a process
+ * killed at any point never blocks the others (the rings are then emptied).
  */
 #ifndef MXUSBD_H
 #define MXUSBD_H
@@ -136,9 +141,11 @@ MXUSB_API void MXUSB_CALL USBMX_HaltIndexes(int clear);
 MXUSB_API void MXUSB_CALL USBMX_ResumeIndexes(int clear);
 
 /* Has the reader thread post each received byte to window as message
- * (wParam = byte, lParam = 0), at most 16 per cycle, in order; a NULL window
- * ends notification and leaves the bytes for USBMX_ReadByte (a byte the
- * reader thread took in the batch under way is lost). A byte goes
+ * (wParam = byte, lParam = 0), at most 16 per cycle, in order; each post uses
+ * the window and message of one call. A NULL window (and HWND_BROADCAST,
+ * which would reach every top-level window) ends notification and leaves the
+ * bytes for USBMX_ReadByte (a byte the reader thread took in the batch under
+ * way is lost). A byte goes
  * either to the window or to USBMX_ReadByte, never both. Nothing is posted
  * while collection is halted. The window stays the caller's. Always
  * returns 1. */

@@ -1,9 +1,12 @@
 /*
- * shared_state.cpp - the `.shared` data section and the ring operations.
+ * shared_state.cpp - the `.shared` data section, its lock and the ring
+ * operations.
  *
  * The section holds the IndexRing, IndexHalted and (32-bit build) the
  * WriteQueue. The 32-bit build marks it shared, so every process that loads
- * mxusbd.dll sees one copy; the 64-bit build keeps it per process.
+ * mxusbd.dll sees one copy, and any of them may have written any value into
+ * it: positions are taken modulo MX_RING_SLOTS on every read, and the lock
+ * survives a holder that was killed.
  */
 #include "library_state.h"
 
@@ -25,15 +28,61 @@ MxSharedSection g_shared __attribute__((section(".shared"), shared)) = {MX_SHARE
 MxSharedSection g_shared __attribute__((section(".shared"))) = {MX_SHARED_MAGIC};
 #endif
 
+/* A position as stored, brought into the ring whatever was stored. The lock
+ * orders the accesses, so the loads and stores need no ordering of their own. */
+static int32_t Position(const std::atomic<int32_t> &position)
+{
+    return position.load(std::memory_order_relaxed) & MX_RING_MASK;
+}
+
+static void EmptyRingLocked(MxRing *ring)
+{
+    ring->read.store(0, std::memory_order_relaxed);
+    ring->write.store(0, std::memory_order_relaxed);
+}
+
+static void EmptyIndexRingLocked(void)
+{
+    EmptyRingLocked(&g_shared.index_ring);
+    g_shared.index_epoch.fetch_add(1, std::memory_order_relaxed);
+}
+
+/* True when the process whose id the lock word holds has ended. */
+static bool HolderIsGone(long holder)
+{
+    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, (DWORD)holder);
+    if (process == NULL)
+        return GetLastError() == ERROR_INVALID_PARAMETER; /* no such process */
+    bool gone = WaitForSingleObject(process, 0) == WAIT_OBJECT_0;
+    CloseHandle(process);
+    return gone;
+}
+
 void RingLock(void)
 {
-    for (unsigned spins = 0; InterlockedCompareExchange(&g_shared.lock, 1, 0) != 0; ++spins) {
-        if (spins < 64)
+    const long self = (long)GetCurrentProcessId();
+    for (unsigned spins = 0;; ++spins) {
+        long holder = InterlockedCompareExchange(&g_shared.lock, self, 0);
+        if (holder == 0)
+            return;
+        if (spins < 64) {
             YieldProcessor();
-        else if (spins < 4096)
+        } else if (spins < 4096) {
             Sleep(0);
-        else
+        } else {
             Sleep(1); /* the holder may be a lower-priority thread */
+            /* Held this long by another process: it may have been killed
+             * inside a ring operation. Take the lock over from a dead holder
+             * and empty the rings it may have left half-updated. */
+            if (holder != self && spins % 16 == 0 && HolderIsGone(holder) &&
+                InterlockedCompareExchange(&g_shared.lock, self, holder) == holder) {
+                EmptyIndexRingLocked();
+#if MX_HAS_WRITE_QUEUE
+                EmptyRingLocked(&g_shared.write_queue);
+#endif
+                return;
+            }
+        }
     }
 }
 
@@ -42,23 +91,12 @@ void RingUnlock(void)
     InterlockedExchange(&g_shared.lock, 0);
 }
 
-static void EmptyRingLocked(MxRing *ring)
-{
-    ring->read.store(0, std::memory_order_release);
-    ring->write.store(0, std::memory_order_release);
-}
-
-void EmptyIndexRingLocked(void)
-{
-    EmptyRingLocked(&g_shared.index_ring);
-    g_shared.index_epoch.fetch_add(1, std::memory_order_acq_rel);
-}
-
-void ResetRings(bool empty_index, bool empty_queue, int halt)
+/* Empties the IndexRing (and the WriteQueue when asked) and sets IndexHalted
+ * to `halt` (unless it is negative) under one hold of the lock. */
+static void ResetRings(bool empty_queue, int halt)
 {
     RingLock();
-    if (empty_index)
-        EmptyIndexRingLocked();
+    EmptyIndexRingLocked();
 #if MX_HAS_WRITE_QUEUE
     if (empty_queue)
         EmptyRingLocked(&g_shared.write_queue);
@@ -70,21 +108,26 @@ void ResetRings(bool empty_index, bool empty_queue, int halt)
     RingUnlock();
 }
 
+void EmptyIndexRing(void) { ResetRings(false, -1); }
+void EmptyIndexRingAndResume(void) { ResetRings(false, 0); }
+void EmptyRings(void) { ResetRings(true, -1); }
+void EmptyRingsAndHalt(void) { ResetRings(true, 1); }
+
 void PutIndexByte(int b, uint32_t epoch)
 {
     MxRing *ring = &g_shared.index_ring;
     RingLock();
-    if (g_shared.index_epoch.load(std::memory_order_acquire) == epoch) {
-        int32_t write = ring->write.load(std::memory_order_acquire);
-        int32_t next = (write + 1) % MX_RING_SLOTS;
-        if (next == ring->read.load(std::memory_order_acquire)) {
+    if (g_shared.index_epoch.load(std::memory_order_relaxed) == epoch) {
+        int32_t write = Position(ring->write);
+        int32_t next = (write + 1) & MX_RING_MASK;
+        if (next == Position(ring->read)) {
             /* Full: empty it, and the new byte becomes the only entry. */
             EmptyRingLocked(ring);
             write = 0;
             next = 1;
         }
         ring->slots[write] = b;
-        ring->write.store(next, std::memory_order_release);
+        ring->write.store(next, std::memory_order_relaxed);
     }
     RingUnlock();
 }
@@ -93,10 +136,10 @@ static int GetRingByte(MxRing *ring)
 {
     int value = -1;
     RingLock();
-    int32_t read = ring->read.load(std::memory_order_acquire);
-    if (read != ring->write.load(std::memory_order_acquire)) {
-        value = ring->slots[read];
-        ring->read.store((read + 1) % MX_RING_SLOTS, std::memory_order_release);
+    int32_t read = Position(ring->read);
+    if (read != Position(ring->write)) {
+        value = ring->slots[read] & 0xFF; /* slots hold bytes, whoever wrote them */
+        ring->read.store((read + 1) & MX_RING_MASK, std::memory_order_relaxed);
     }
     RingUnlock();
     return value;
@@ -107,20 +150,25 @@ int GetIndexByte(void)
     return GetRingByte(&g_shared.index_ring);
 }
 
+uint32_t IndexEpoch(void)
+{
+    return g_shared.index_epoch.load(std::memory_order_acquire);
+}
+
 #if MX_HAS_WRITE_QUEUE
 int PutQueuedByte(int b)
 {
     MxRing *queue = &g_shared.write_queue;
     RingLock();
-    int32_t write = queue->write.load(std::memory_order_acquire);
-    int32_t next = (write + 1) % MX_RING_SLOTS;
-    if (next == queue->read.load(std::memory_order_acquire)) {
+    int32_t write = Position(queue->write);
+    int32_t next = (write + 1) & MX_RING_MASK;
+    if (next == Position(queue->read)) {
         RingUnlock();
         Sleep(100); /* full: the caller pauses, the byte is dropped */
         return 0;
     }
     queue->slots[write] = b & 0xFF;
-    queue->write.store(next, std::memory_order_release);
+    queue->write.store(next, std::memory_order_relaxed);
     RingUnlock();
     return 1;
 }

@@ -16,15 +16,16 @@ std::atomic<int32_t> g_last_byte{-1};
 #define FILTERED_BUSY_REPEATS_32 10
 #define NO_REPEAT_LIMIT -1
 
-enum TransferOutcome { TRANSFER_FAILED = 0, TRANSFER_TAKEN = 1, TRANSFER_ABANDONED = 2 };
+/* How a data transfer ended. */
+enum SendOutcome { SEND_FAILED = 0, SEND_TAKEN = 1, SEND_ABANDONED = 2 };
 
 /* One data transfer of `length` bytes: repeats while the device is busy,
  * sleeping `busy_sleep_ms` between attempts, at most `max_repeats` times
  * (NO_REPEAT_LIMIT = until taken). `check_connected` makes every attempt
  * first look at Connected (the block transfer does). A failed request runs
  * ReconnectDevice. */
-static TransferOutcome TransferData(const unsigned char *bytes, DWORD length, int max_repeats,
-                                    DWORD busy_sleep_ms, bool check_connected)
+static SendOutcome TransferData(const unsigned char *bytes, DWORD length, int max_repeats,
+                                DWORD busy_sleep_ms, bool check_connected)
 {
     TransferHeader header;
     header.mode = TRANSFER_DATA;
@@ -35,18 +36,18 @@ static TransferOutcome TransferData(const unsigned char *bytes, DWORD length, in
     for (int repeats = 0;; ++repeats) {
         if (check_connected && g_connected.load() == 0) {
             ReconnectDevice();
-            return TRANSFER_FAILED;
+            return SEND_FAILED;
         }
         /* Repeats reuse the header as the driver left it. */
         if (!DeviceRequest(IOCTL_SYNTH_TRANSFER, &header, sizeof header, data, length, &returned)) {
             ReconnectDevice();
-            return TRANSFER_FAILED;
+            return SEND_FAILED;
         }
         if (header.busy == 0)
-            return TRANSFER_TAKEN;
+            return SEND_TAKEN;
         if (max_repeats != NO_REPEAT_LIMIT && repeats >= max_repeats)
-            return TRANSFER_ABANDONED;
-        Sleep(busy_sleep_ms); /* the channel lock is not held here */
+            return SEND_ABANDONED;
+        Sleep(busy_sleep_ms); /* no request is under way here */
     }
 }
 
@@ -64,7 +65,7 @@ int SendFilteredByte(int b)
 {
     b &= 0xFF;
     if (b == SYNTH_STOP_TEXT) {
-        ResetRings(true, true, 1);
+        EmptyRingsAndHalt();
         g_last_byte.store(-1);
     } else {
         g_shared.index_halted.store(0, std::memory_order_release);
@@ -82,33 +83,29 @@ int SendFilteredByte(int b)
     unsigned char byte = (unsigned char)b;
 #if MX_HAS_WRITE_QUEUE
     /* The WriterThread abandons a byte that stays busy, without reconnecting. */
-    return TransferData(&byte, 1, FILTERED_BUSY_REPEATS_32, 1, false) == TRANSFER_TAKEN;
+    return TransferData(&byte, 1, FILTERED_BUSY_REPEATS_32, 1, false) == SEND_TAKEN;
 #else
-    return TransferData(&byte, 1, NO_REPEAT_LIMIT, 1, false) == TRANSFER_TAKEN;
+    return TransferData(&byte, 1, NO_REPEAT_LIMIT, 1, false) == SEND_TAKEN;
 #endif
 }
 
 #if MX_HAS_WRITE_QUEUE
-BOOL WakeWriter(void)
+/* Drains the WriteQueue each time it wakes. The quit flag is looked at
+ * before every byte, so a close is never held up by a queue that another
+ * producer keeps filling (close empties the queue anyway). */
+DWORD WINAPI WriterThread(LPVOID arg)
 {
-    AcquireSRWLockShared(&g_event_lock);
-    BOOL ok = g_writer_wake != NULL ? SetEvent(g_writer_wake) : FALSE;
-    ReleaseSRWLockShared(&g_event_lock);
-    return ok;
-}
-
-DWORD WINAPI WriterThread(LPVOID)
-{
-    HANDLE wake = g_writer_wake; /* set before the thread was started */
-    g_writer_started.store(1);
-    while (g_writer_quit.load() == 0) {
+    ThreadRun *run = (ThreadRun *)arg;
+    HANDLE wake = run->wake; /* set before the thread was started */
+    run->started.store(1);
+    while (run->quit.load() == 0) {
         WaitForSingleObject(wake, 100);
         int b;
-        while ((b = GetQueuedByte()) != -1)
+        while (run->quit.load() == 0 && (b = GetQueuedByte()) != -1)
             SendFilteredByte(b);
     }
-    RetireWakeEvent(&g_writer_wake, wake);
-    g_writer_stopped.store(1); /* the last thing: unload may now let the image go */
+    RetireWakeEvent(run);
+    run->stopped.store(1); /* the last thing: unload may now let the image go */
     return 0;
 }
 #endif
@@ -135,7 +132,7 @@ extern "C" int MXUSB_CALL USBMX_WriteString(const unsigned char *bytes, int coun
     int remaining = count;
     while (remaining > 0) {
         DWORD length = remaining < SYNTH_MAX_TRANSFER ? (DWORD)remaining : SYNTH_MAX_TRANSFER;
-        if (TransferData(bytes, length, NO_REPEAT_LIMIT, 5, true) != TRANSFER_TAKEN)
+        if (TransferData(bytes, length, NO_REPEAT_LIMIT, 5, true) != SEND_TAKEN)
             return 0; /* earlier chunks stay sent */
         bytes += length;
         remaining -= (int)length;
@@ -151,7 +148,7 @@ extern "C" int MXUSB_CALL USBMX_RawWriteByte(int byte)
         return 0;
     }
     unsigned char b = (unsigned char)byte;
-    return TransferData(&b, 1, NO_REPEAT_LIMIT, 1, false) == TRANSFER_TAKEN;
+    return TransferData(&b, 1, NO_REPEAT_LIMIT, 1, false) == SEND_TAKEN;
 }
 
 extern "C" void MXUSB_CALL USBMX_RawWriteByteImmediate(int byte)
@@ -168,7 +165,7 @@ extern "C" void MXUSB_CALL USBMX_RawWriteByteImmediate(int byte)
 
 extern "C" int MXUSB_CALL USBMX_ShutUp(void)
 {
-    ResetRings(true, true, 1);
+    EmptyRingsAndHalt();
     g_last_byte.store(-1);
     if (g_connected.load() == 0) {
         ReconnectDevice();

@@ -8,6 +8,12 @@
  * must link into a kernel driver. The host supplies the clock (microseconds)
  * and serialises calls (one lock around every function here).
  *
+ * Where the simulated unit's replies are made (synth_model.cpp): the driver's
+ * answer to each request in sim_request (TRANSFER modes in transfer()); the
+ * firmware's reply bytes in service() (version bytes), dict_complete() (the
+ * dictionary sum), in_band() (':' and 'f') and end_text() (the index byte),
+ * all queued by report_byte() for POLL and READ to fetch.
+ *
  * The driver side honours the four control codes, layouts and results of
  * mxusb_protocol.h:
  *   - every request fails while unplugged, on a handle of an older generation,

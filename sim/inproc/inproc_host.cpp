@@ -4,7 +4,7 @@
  *
  * Lock: g_lock (a critical section, created once) guards g_model and
  * g_handles. Every hook that touches the simulator holds it for the whole
- * request; calls passed on to the real kernel32 functions do not take it.
+ * request (a test's request hook runs before that, without it); calls passed on to the real kernel32 functions do not take it.
  */
 #include "inproc_host.h"
 
@@ -30,6 +30,8 @@ SimModel g_model;
 FakeHandle g_handles[FAKE_HANDLE_SLOTS];
 unsigned g_next_slot;
 LARGE_INTEGER g_frequency;
+InprocRequestHook g_hook;
+void *g_hook_context;
 
 BOOL CALLBACK init_once(PINIT_ONCE, PVOID, PVOID *)
 {
@@ -148,6 +150,15 @@ BOOL WINAPI hook_DeviceIoControl(HANDLE h, DWORD code, LPVOID in, DWORD in_len,
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
+    InprocRequestHook hook;
+    void *hook_context;
+    {
+        Guard g;
+        hook = g_handles[slot].open ? g_hook : nullptr;
+        hook_context = g_hook_context;
+    }
+    if (hook)
+        hook(code, in && in_len >= sizeof(uint32_t) ? *(const uint32_t *)in : 0, hook_context);
     Guard g;
     if (!g_handles[slot].open) {
         SetLastError(ERROR_INVALID_HANDLE);
@@ -309,9 +320,17 @@ void inproc_reset(void)
     uint32_t generation = g_model.generation;
     sim_init(&g_model);
     g_model.generation = generation + 1;
+    g_hook = nullptr;
     for (FakeHandle &h : g_handles)
         if (h.open)
             h.before_reset = true;
+}
+
+void inproc_set_request_hook(InprocRequestHook hook, void *context)
+{
+    Guard g;
+    g_hook = hook;
+    g_hook_context = context;
 }
 
 void inproc_unplug(void)

@@ -52,8 +52,17 @@ SimModel *inproc_model(void);
 void inproc_lock(void);
 void inproc_unlock(void);
 
+/* A test's hook into the device: called by the hooked DeviceIoControl for
+ * every product request on an open fake handle, before the model answers and
+ * without the lock held, with the control code and the header's mode (0 when
+ * there is no header). It may block (a request held in the driver for as long
+ * as the test wants) or script the model or the library meanwhile. NULL
+ * removes it. */
+typedef void (*InprocRequestHook)(DWORD code, uint32_t mode, void *context);
+void inproc_set_request_hook(InprocRequestHook hook, void *context);
+
 /* Convenience calls that take the lock themselves. */
-void inproc_reset(void);                          /* sim_init; open fake handles turn stale */
+void inproc_reset(void);                          /* sim_init, no hook; open fake handles turn stale */
 void inproc_unplug(void);
 void inproc_replug(void);
 void inproc_report(const uint8_t *bytes, uint32_t count);

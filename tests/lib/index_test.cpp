@@ -138,21 +138,3 @@ TEST_F(LibTest, WindowNotificationPostsEachByteInOrder)
     EXPECT_EQ(40u, g_messages.size());
     DestroyWindow(window);
 }
-
-TEST_F(LibTest, BytesReadBeforeAClearingHaltAreNotStoredAfterIt)
-{
-    ASSERT_EQ(1, mx.OpenSynth());
-    mx.ResumeIndexes(0);
-    Sleep(50);
-    Report({0x31});
-    /* Holding the simulator's lock stops the ReaderThread inside its next
-     * request, after it started that poll. */
-    inproc_lock();
-    Sleep(80);
-    mx.HaltIndexes(1);
-    inproc_unlock();
-    EXPECT_TRUE(MxWaitUntil([] { return sim_pending(inproc_model()) == 0; }, 2000))
-        << "the reader should have finished the poll it had started";
-    Sleep(50);
-    EXPECT_EQ(-1, mx.ReadByte()) << "a byte read before the clearing halt turned up after it";
-}

@@ -88,6 +88,64 @@ int MxThreadCount(void)
     return count;
 }
 
+static std::function<void(DWORD, uint32_t)> g_on_request;
+
+static void OnRequestHook(DWORD code, uint32_t mode, void *)
+{
+    g_on_request(code, mode);
+}
+
+void MxOnRequest(std::function<void(DWORD code, uint32_t mode)> action)
+{
+    inproc_set_request_hook(NULL, NULL);
+    g_on_request = action;
+    if (action)
+        inproc_set_request_hook(OnRequestHook, NULL);
+}
+
+static DWORD WINAPI RunAndDelete(LPVOID p)
+{
+    auto *body = (std::function<void()> *)p;
+    (*body)();
+    delete body;
+    return 0;
+}
+
+bool MxReturnsWithin(DWORD timeout_ms, std::function<void()> body)
+{
+    HANDLE thread = CreateThread(NULL, 0, RunAndDelete, new std::function<void()>(body), 0, NULL);
+    bool done = WaitForSingleObject(thread, timeout_ms) == WAIT_OBJECT_0;
+    CloseHandle(thread);
+    return done;
+}
+
+int MxRingChild(const char *ready_event)
+{
+    inproc_reset();
+    HMODULE module = inproc_load_library(MxLibraryPath().c_str());
+    MxApi mx = {};
+    if (!module || !MxResolve(module, &mx))
+        return 2;
+    HANDLE ready = OpenEventA(EVENT_MODIFY_STATE, FALSE, ready_event);
+    SetEvent(ready);
+    for (unsigned i = 0;; ++i) {
+        mx.WriteByte('c');
+        mx.ReadByte();
+        if (i % 512 == 0)
+            mx.HaltIndexes(1);
+        if (i % 4096 == 0)
+            mx.ShutUp();
+    }
+}
+
+int main(int argc, char **argv)
+{
+    if (argc == 3 && strcmp(argv[1], "--ring-child") == 0)
+        return MxRingChild(argv[2]);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
+
 void LibTest::SetUp()
 {
     inproc_reset();

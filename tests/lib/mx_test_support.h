@@ -43,6 +43,15 @@ const SimLogEntry *MxLog(uint32_t *n);
 bool MxWaitUntil(const std::function<bool()> &cond, DWORD timeout_ms);
 /* Threads of this process right now. */
 int MxThreadCount(void);
+/* Runs `action` inside every device request (before the device answers),
+ * with its code and mode; it may block to hold the request. nullptr removes it. */
+void MxOnRequest(std::function<void(DWORD code, uint32_t mode)> action);
+/* Runs `body` in a thread; false when it has not returned within timeout_ms
+ * (the thread is then left running, detached). */
+bool MxReturnsWithin(DWORD timeout_ms, std::function<void()> body);
+/* The test program started again as a child: `--ring-child EVENT` loads the
+ * library, sets the named event and calls ring operations until killed. */
+int MxRingChild(const char *ready_event);
 
 /* Each test loads a fresh copy of the library (fresh state) against a fresh
  * simulator, and closes and unloads it afterwards. */
