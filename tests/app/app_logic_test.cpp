@@ -159,7 +159,7 @@ TEST(LocalRing, ResetsNeverBringOldValuesBack)
     int32_t v = 0, last = 0, bad = 0, read = 0;
     WhileRunning([&] { LocalRingPut(&ring, ++v); last_put = v; }, [&] {
         WhileRunning([&] {
-            for (volatile int spin = 0; spin < 200; spin++) {}
+            std::this_thread::sleep_for(std::chrono::microseconds(20));
             int32_t before = last_put;
             LocalRingReset(&ring);
             floor = before;
