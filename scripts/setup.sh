@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what a fresh Debian 12 machine lacks to build and test the SDK:
 # the MinGW-w64 cross compilers, Wine with 32-bit support, Xvfb, ImageMagick,
-# CMake, Ninja and the GoogleTest sources. Does nothing when all of it is there.
+# CMake, Ninja, the GoogleTest sources, and for the release files clang, lld,
+# llvm, NSIS, zip and unzip. Does nothing when all of it is there.
 set -euo pipefail
 
 need=()
@@ -17,6 +18,16 @@ have_cmd Xvfb   || need+=(xvfb)
 have_cmd xvfb-run || need+=(xvfb)
 have_cmd import || need+=(imagemagick)
 [ -f /usr/src/googletest/CMakeLists.txt ] || need+=(googletest)
+# The release files and their tests: Visual C++ import libraries and a
+# Visual C++-mode build of the example (clang-cl, lld-link, llvm-dlltool), the
+# installer (makensis), the archive (zip, unzip), finding a window (xwininfo).
+have_cmd clang-cl-14 || need+=(clang-14 clang-tools-14)
+have_cmd lld-link-14 || need+=(lld-14)
+have_cmd llvm-dlltool || need+=(llvm)
+have_cmd makensis || need+=(nsis)
+have_cmd zip    || need+=(zip)
+have_cmd unzip  || need+=(unzip)
+have_cmd xwininfo || need+=(x11-utils)
 have_pkg wine64 || need+=(wine64)
 have_pkg wine   || need+=(wine)
 
