@@ -17,32 +17,12 @@ dist)
 
 layout)
   # Exactly the deliverables: nothing of the tests or the build.
-  diff -u <(cat <<'EOF'
-bin/x64/mxuapp64.exe
-bin/x64/mxusbd64.dll
-bin/x86/mxusbd.dll
-docs/README.md
-docs/guide.md
-examples/CMakeLists.txt
-examples/speak.c
-include/mxusbd.h
-lib/cmake/MorvoxUsb/MorvoxUsbConfig.cmake
-lib/cmake/MorvoxUsb/MorvoxUsbConfigVersion.cmake
-lib/cmake/MorvoxUsb/MorvoxUsbTargets-x64-release.cmake
-lib/cmake/MorvoxUsb/MorvoxUsbTargets-x64.cmake
-lib/cmake/MorvoxUsb/MorvoxUsbTargets-x86-release.cmake
-lib/cmake/MorvoxUsb/MorvoxUsbTargets-x86.cmake
-lib/x64/libmxusbd64.dll.a
-lib/x64/mxusbd64.def
-lib/x64/mxusbd64.lib
-lib/x86/libmxusbd.dll.a
-lib/x86/mxusbd.def
-lib/x86/mxusbd.lib
-sim/README.txt
-sim/mxsimctl.exe
-sim/mxusb.sys
-EOF
-) <(cd "$SDK" && find . -type f | sed 's|^\./||' | LC_ALL=C sort) || fail "archive layout"
+  files=(include/mxusbd.h bin/x64/{mxuapp64.exe,mxusbd64.dll} bin/x86/mxusbd.dll
+    lib/x64/{libmxusbd64.dll.a,mxusbd64.def,mxusbd64.lib} lib/x86/{libmxusbd.dll.a,mxusbd.def,mxusbd.lib}
+    lib/cmake/MorvoxUsb/MorvoxUsb{Config,ConfigVersion,Targets-x64,Targets-x64-release,Targets-x86,Targets-x86-release}.cmake
+    sim/{README.txt,mxsimctl.exe,mxusb.sys} examples/{CMakeLists.txt,speak.c} docs/{README.md,guide.md})
+  diff -u <(printf '%s\n' "${files[@]}" | LC_ALL=C sort) \
+    <(cd "$SDK" && find . -type f | sed 's|^\./||' | LC_ALL=C sort) || fail "archive layout"
   version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$X64/CMakeCache.txt")
   [ "$SDK" = "$W/unpacked/MorvoxUSB-SDK-$version" ] || fail "archive folder $SDK, version $version"
   # System DLLs only (the utility: and its library); the project VERSION in
