@@ -1,8 +1,7 @@
 /*
  * idle_cpu.cpp - the CPU that the library's threads use while an application
  * that has called USBMX_OpenSynth does nothing, against bare threads of the
- * same cadence running beside them in the same process over the same
- * seconds:
+ * same cadence in the same process, in alternating phases of one run:
  *   halted   (as USBMX_OpenSynth leaves it): the reader waits 20 ms at a
  *            time; the bare thread does the same.
  *   polling  an idle device through the driver host (after
@@ -11,10 +10,13 @@
  *            second bare thread keeps the cadence without the poll, so the
  *            polls' own cost shows.
  * In the 32-bit build the writer thread (waiting 100 ms at a time) counts on
- * the library's side and a bare 100 ms waiter on the other. Each round opens
- * the library and starts the bare threads afresh; the figures add up all
- * rounds. A second bare 20 ms waiter beside the first shows how far two
- * identical threads differ on this machine at this time.
+ * the library's side and a bare 100 ms waiter on the other.
+ * The two sides never run at once: threads whose 20 ms timers fall due
+ * together disturb each other, and not evenly. Each round measures the
+ * library (opened afresh, halted, then polling) and the bare threads
+ * (started afresh), one after the other, the order turning each round; the
+ * figures and their ratios add up all rounds. The spread of the rounds' own
+ * ratios shows how much other work on the machine moved them.
  * Wine's process clock moves in 10 ms ticks, so the figures come from the
  * kernel's per-thread clock (schedstat), which resolves nanoseconds.
  */
@@ -24,19 +26,18 @@
 
 namespace {
 
-const DWORD kPhaseMs = 2500; /* one phase of a round */
-const int kRounds = 6;
-
-volatile LONG g_quit;
+const DWORD kPhaseMs = 1000; /* one phase */
+const int kRounds = 8;
 
 struct Bare {
     DWORD wait_ms;  /* longest wait for its event */
     DWORD sleep_ms; /* sleep after each wait (0: none) */
     HANDLE device;  /* poll this device after each wait (INVALID_HANDLE_VALUE: no poll) */
-    HANDLE event;   /* never set until the end: every wait runs out */
+    HANDLE event;   /* set only to end the thread: every other wait runs out */
     HANDLE started;
     HANDLE thread;
     int tid;
+    volatile LONG quit;
     volatile LONG polls;
 };
 
@@ -44,7 +45,7 @@ DWORD WINAPI BareThread(LPVOID param)
 {
     Bare *b = (Bare *)param;
     SetEvent(b->started);
-    while (!g_quit) {
+    while (!b->quit) {
         WaitForSingleObject(b->event, b->wait_ms);
         if (b->device != INVALID_HANDLE_VALUE) {
             TransferHeader header = {TRANSFER_POLL, 0};
@@ -81,12 +82,17 @@ bool StartBare(Bare *b, DWORD wait_ms, DWORD sleep_ms, HANDLE device)
 void StopBare(Bare *b)
 {
     if (b->thread) {
+        b->quit = 1;
         SetEvent(b->event);
         WaitForSingleObject(b->thread, 10000);
         CloseHandle(b->thread);
+        b->thread = NULL;
     }
-    CloseHandle(b->event);
-    CloseHandle(b->started);
+    if (b->event)
+        CloseHandle(b->event);
+    if (b->started)
+        CloseHandle(b->started);
+    b->event = b->started = NULL;
 }
 
 int64_t CpuNs(const std::vector<int> &tids)
@@ -101,26 +107,35 @@ int64_t CpuNs(const std::vector<int> &tids)
     return sum;
 }
 
-/* CPU time of each group of threads over one phase, all groups over the
- * same seconds, added to *ns; the phase's length is added to *seconds and
- * the device requests made meanwhile (by every thread) to *requests. */
-bool MeasurePhase(const std::vector<std::vector<int>> &groups, std::vector<double> *ns, double *seconds,
-                  double *requests)
+/* What one side used over its phases: CPU ns of each group of threads
+ * measured together, the phases' seconds, the device requests made. */
+struct Use {
+    std::vector<double> ns;
+    double seconds = 0, requests = 0;
+    double MsPerSecond(size_t group) const { return ns[group] / 1e6 / seconds; }
+};
+
+/* One phase: the groups' CPU over the same second, added to *total; the
+ * phase alone (ns per second of each group) returned in *phase. */
+bool MeasurePhase(const std::vector<std::vector<int>> &groups, Use *total, std::vector<double> *phase)
 {
     std::vector<int64_t> start;
     for (const auto &g : groups)
         start.push_back(CpuNs(g));
-    uint32_t requests0 = BenchRequests();
+    uint32_t requests = BenchRequests();
     double t0 = BenchSeconds();
     Sleep(kPhaseMs);
-    *seconds += BenchSeconds() - t0;
-    *requests += (double)(BenchRequests() - requests0);
-    ns->resize(groups.size());
+    double seconds = BenchSeconds() - t0;
+    total->seconds += seconds;
+    total->requests += (double)(BenchRequests() - requests);
+    total->ns.resize(groups.size());
+    phase->clear();
     for (size_t i = 0; i < groups.size(); ++i) {
         int64_t end = CpuNs(groups[i]);
         if (start[i] < 0 || end < 0)
             return false;
-        (*ns)[i] += (double)(end - start[i]);
+        total->ns[i] += (double)(end - start[i]);
+        phase->push_back((double)(end - start[i]) / seconds);
     }
     return true;
 }
@@ -132,16 +147,16 @@ std::vector<int> With(std::vector<int> tids, int tid)
     return tids;
 }
 
-/* The figures of all rounds: CPU ns of each group, seconds and device
- * requests of each phase, the bare thread's polls. */
+/* Everything measured, and each round's own ratios of library to bare. */
 struct Totals {
-    std::vector<double> halted, polling;
-    double halted_s = 0, polling_s = 0, halted_requests = 0, polling_requests = 0, bare_polls = 0;
+    Use lib_halted, lib_polling, bare_halted, bare_polling;
+    double bare_polls = 0;
+    std::vector<double> halted_ratio, polling_ratio;
 };
 
-/* One round: the library's threads started afresh, bare threads beside
- * them, a halted phase, then a polling phase. */
-bool Round(const BenchApi &api, HANDLE device, Totals *t)
+/* The library's phases: opened afresh, halted, then polling an idle device.
+ * *halted and *polling: its ns per second in each. */
+bool LibraryPhases(const BenchApi &api, Totals *t, double *halted, double *polling)
 {
     const bool has_writer = sizeof(void *) == 4;
     std::vector<int> before = BenchTasks();
@@ -154,29 +169,42 @@ bool Round(const BenchApi &api, HANDLE device, Totals *t)
     if (library.size() != (has_writer ? 2u : 1u))
         BenchNote("idle CPU: USBMX_OpenSynth added %u threads (all counted as the library's)",
                   (unsigned)library.size());
-    /* twin20 is a second bare waiter: its ratio to the first shows how far
-     * two identical threads differ in this run. */
-    Bare waiter20 = {}, twin20 = {}, waiter100 = {}, cadence = {}, cadence_poll = {};
-    g_quit = 0;
-    bool ok = StartBare(&waiter20, 20, 0, INVALID_HANDLE_VALUE) && StartBare(&twin20, 20, 0, INVALID_HANDLE_VALUE) &&
-              (!has_writer || StartBare(&waiter100, 100, 0, INVALID_HANDLE_VALUE)) &&
-              MeasurePhase({library, With({waiter20.tid}, waiter100.tid), {twin20.tid}, {waiter20.tid}}, &t->halted,
-                           &t->halted_s, &t->halted_requests);
-    if (ok) {
-        api.resume_indexes(0);
-        ok = StartBare(&cadence, 20, 5, INVALID_HANDLE_VALUE) && StartBare(&cadence_poll, 20, 5, device);
-        LONG polls = cadence_poll.polls;
-        ok = ok && MeasurePhase({library, With({cadence_poll.tid}, waiter100.tid), With({cadence.tid}, waiter100.tid)},
-                                &t->polling, &t->polling_s, &t->polling_requests);
-        t->bare_polls += cadence_poll.polls - polls;
-    }
-    g_quit = 1;
-    StopBare(&cadence_poll);
-    StopBare(&cadence);
-    StopBare(&waiter100);
-    StopBare(&twin20);
-    StopBare(&waiter20);
+    std::vector<double> phase;
+    bool ok = MeasurePhase({library}, &t->lib_halted, &phase);
+    *halted = ok ? phase[0] : 0;
+    api.resume_indexes(0);
+    Sleep(50);
+    ok = ok && MeasurePhase({library}, &t->lib_polling, &phase);
+    *polling = ok ? phase[0] : 0;
     api.close();
+    return ok;
+}
+
+/* The bare phases: a 20 ms waiter; then a thread of the polling cadence
+ * with the same polls beside one without them. 32-bit: a 100 ms waiter in
+ * both, as the writer thread. */
+bool BarePhases(HANDLE device, Totals *t, double *halted, double *polling)
+{
+    const bool has_writer = sizeof(void *) == 4;
+    Bare waiter20 = {}, waiter100 = {}, cadence = {}, cadence_poll = {};
+    std::vector<double> phase;
+    bool ok = StartBare(&waiter20, 20, 0, INVALID_HANDLE_VALUE) &&
+              (!has_writer || StartBare(&waiter100, 100, 0, INVALID_HANDLE_VALUE)) &&
+              MeasurePhase({With({waiter20.tid}, waiter100.tid)}, &t->bare_halted, &phase);
+    *halted = ok ? phase[0] : 0;
+    StopBare(&waiter20);
+    if (ok && StartBare(&cadence_poll, 20, 5, device) && StartBare(&cadence, 20, 5, INVALID_HANDLE_VALUE)) {
+        LONG polls = cadence_poll.polls;
+        ok = MeasurePhase({With({cadence_poll.tid}, waiter100.tid), With({cadence.tid}, waiter100.tid)},
+                          &t->bare_polling, &phase);
+        t->bare_polls += cadence_poll.polls - polls;
+        *polling = ok ? phase[0] : 0;
+    } else {
+        ok = false;
+    }
+    StopBare(&cadence);
+    StopBare(&cadence_poll);
+    StopBare(&waiter100);
     return ok;
 }
 
@@ -191,12 +219,21 @@ int BenchIdleCpu(const BenchApi &api)
         fprintf(stderr, "idle CPU: cannot open the device\n");
         return 1;
     }
-    /* Every round starts the threads at new moments, so that no alignment of
-     * one thread's timer with other work of the machine lasts the run. */
     Totals t;
     bool ok = true;
-    for (int round = 0; round < kRounds && ok; ++round)
-        ok = Round(api, device, &t);
+    for (int round = 0; round < kRounds && ok; ++round) {
+        double lib_halted = 0, lib_polling = 0, bare_halted = 0, bare_polling = 0;
+        if (round % 2 == 0)
+            ok = LibraryPhases(api, &t, &lib_halted, &lib_polling) &&
+                 BarePhases(device, &t, &bare_halted, &bare_polling);
+        else
+            ok = BarePhases(device, &t, &bare_halted, &bare_polling) &&
+                 LibraryPhases(api, &t, &lib_halted, &lib_polling);
+        if (ok) {
+            t.halted_ratio.push_back(lib_halted / bare_halted);
+            t.polling_ratio.push_back(lib_polling / bare_polling);
+        }
+    }
     CloseHandle(device);
     if (!ok) {
         fprintf(stderr, "idle CPU: cannot read the threads' CPU clocks\n");
@@ -205,27 +242,27 @@ int BenchIdleCpu(const BenchApi &api)
 
     const bool has_writer = sizeof(void *) == 4;
     const char *threads = has_writer ? "reader + writer" : "reader";
-    std::vector<double> halted, polling; /* ms per second */
-    for (double ns : t.halted)
-        halted.push_back(ns / 1e6 / t.halted_s);
-    for (double ns : t.polling)
-        polling.push_back(ns / 1e6 / t.polling_s);
-    double r = halted[0] / halted[1];
-    BenchRow(BenchFormat("idle CPU halted, ms/s (%s)", threads).c_str(), BenchFormat("%.3f", halted[0]).c_str(),
-             BenchFormat("%.3f bare thread%s of the same waits", halted[1], has_writer ? "s" : "").c_str(),
+    double r = t.lib_halted.MsPerSecond(0) / t.bare_halted.MsPerSecond(0);
+    BenchRow(BenchFormat("idle CPU halted, ms/s (%s)", threads).c_str(),
+             BenchFormat("%.3f", t.lib_halted.MsPerSecond(0)).c_str(),
+             BenchFormat("%.3f bare thread%s of the same waits", t.bare_halted.MsPerSecond(0), has_writer ? "s" : "")
+                 .c_str(),
              BenchFormat("%.3f", r).c_str(), "<= 1.05", r <= 1.05 ? "met" : "NOT MET");
-    BenchNote("idle CPU halted: two identical bare threads waiting 20 ms at a time differ by a ratio of %.3f here "
-              "(%d rounds of %.0f s)",
-              halted[2] / halted[3], kRounds, kPhaseMs / 1000.0);
-    r = polling[0] / polling[1];
+    r = t.lib_polling.MsPerSecond(0) / t.bare_polling.MsPerSecond(0);
     BenchRow(BenchFormat("idle CPU polling an idle device, ms/s (%s)", threads).c_str(),
-             BenchFormat("%.3f", polling[0]).c_str(),
-             BenchFormat("%.3f bare cadence with the same polls", polling[1]).c_str(), BenchFormat("%.3f", r).c_str(),
-             "<= 1.05", r <= 1.05 ? "met" : "NOT MET");
-    const double bare_polls = t.bare_polls / t.polling_s;
-    BenchNote("idle CPU polling: above the bare cadence (%.3f ms/s) the library spends %.3f ms/s on %.1f polls "
-              "a second, the bare thread %.3f ms/s on %.1f",
-              polling[2], polling[0] - polling[2], t.polling_requests / t.polling_s - bare_polls,
-              polling[1] - polling[2], bare_polls);
+             BenchFormat("%.3f", t.lib_polling.MsPerSecond(0)).c_str(),
+             BenchFormat("%.3f bare cadence with the same polls", t.bare_polling.MsPerSecond(0)).c_str(),
+             BenchFormat("%.3f", r).c_str(), "<= 1.05", r <= 1.05 ? "met" : "NOT MET");
+    BenchNote("idle CPU: %d rounds of alternating %.0f s phases; the rounds' own ratios: halted %.2f / %.2f / %.2f, "
+              "polling %.2f / %.2f / %.2f (min / median / max)",
+              kRounds, kPhaseMs / 1000.0, BenchQuantile(t.halted_ratio, 0), BenchQuantile(t.halted_ratio, 0.5),
+              BenchQuantile(t.halted_ratio, 1), BenchQuantile(t.polling_ratio, 0), BenchQuantile(t.polling_ratio, 0.5),
+              BenchQuantile(t.polling_ratio, 1));
+    const double bare_polls = t.bare_polls / t.bare_polling.seconds;
+    const double cadence = t.bare_polling.MsPerSecond(1);
+    BenchNote("idle CPU polling: the library %.3f ms/s on %.1f polls a second, the bare thread with the same polls "
+              "%.3f ms/s on %.1f, one of the same cadence without polls %.3f ms/s",
+              t.lib_polling.MsPerSecond(0), t.lib_polling.requests / t.lib_polling.seconds,
+              t.bare_polling.MsPerSecond(0), bare_polls, cadence);
     return 0;
 }
