@@ -1,140 +1,128 @@
-/* The index input path: collection, halt and resume, window notification,
- * overflow, and reading with the channel closed. */
+/* Collection, halt, resume, overflow, window notification, resets during requests. */
 #include "mx_test_support.h"
 
-static void Report(std::initializer_list<uint8_t> bytes)
-{
-    inproc_report(bytes.begin(), (uint32_t)bytes.size());
-}
-
-static std::vector<int> ReadAll(MxApi &mx, size_t want, DWORD timeout_ms)
-{
-    std::vector<int> got;
-    MxWaitUntil([&] {
-        for (int b; (b = mx.ReadByte()) != -1;)
-            got.push_back(b);
-        return got.size() >= want;
-    }, timeout_ms);
-    return got;
-}
-
-TEST_F(LibTest, CollectionStartsHaltedAndDropsFF)
+TEST_F(LibTest, CollectionHaltResumeAndOverflow)
 {
     ASSERT_EQ(1, mx.OpenSynth());
-    Report({0x05, 0xFF, 0x07});
+    inproc_report((const uint8_t *)"\x05\xFF\x07", 3);
     Sleep(150);
     EXPECT_EQ(-1, mx.ReadByte());
     EXPECT_EQ(3u, sim_pending(inproc_model())) << "nothing is polled while halted";
     mx.ResumeIndexes(0);
-    EXPECT_EQ((std::vector<int>{0x05, 0x07}), ReadAll(mx, 2, 3000));
+    EXPECT_EQ((std::vector<int>{0x05, 0x07}), ReadAll(2));
     Sleep(60);
     EXPECT_EQ(-1, mx.ReadByte());
 
     /* Halt without clearing keeps the stored bytes; with clearing empties them. */
-    Report({1, 2, 3});
+    inproc_report((const uint8_t *)"\x01\x02", 2);
     ASSERT_TRUE(MxWaitUntil([&] { return sim_pending(inproc_model()) == 0; }, 3000));
     Sleep(10);
     mx.HaltIndexes(0);
     EXPECT_EQ(1, mx.ReadByte());
     mx.HaltIndexes(1);
     EXPECT_EQ(-1, mx.ReadByte());
-    Report({4});
+    inproc_report((const uint8_t *)"\x04", 1);
     mx.ResumeIndexes(1);
-    EXPECT_EQ(std::vector<int>{4}, ReadAll(mx, 1, 3000));
-}
+    EXPECT_EQ(std::vector<int>{4}, ReadAll(1));
 
-TEST_F(LibTest, ReadByteWithChannelClosedReopensFirst)
-{
-    ASSERT_EQ(1, mx.OpenSynth());
-    mx.ResumeIndexes(0);
-    Report({9});
-    ASSERT_TRUE(MxWaitUntil([&] { return shared->index_ring.write.load() == 1; }, 3000));
     mx.HaltIndexes(0);
-    inproc_unplug();
-    EXPECT_EQ(-1, mx.GetFirmwareVersion()); /* fails; the reopen fails too */
-    EXPECT_EQ(0, mx.CheckWdmStatus());
-    EXPECT_EQ(-1, mx.ReadByte()) << "closed channel: -1 even with a byte stored";
-    inproc_replug();
-    EXPECT_EQ(-1, mx.ReadByte()) << "this call reopens";
-    EXPECT_EQ(9, mx.ReadByte());
-}
-
-TEST_F(LibTest, OverflowEmptiesTheRing)
-{
-    ASSERT_EQ(1, mx.OpenSynth());
-    /* Make the ring full (65535 stored) while collection is halted. */
-    shared->index_ring.read.store(0);
-    shared->index_ring.write.store(MX_RING_SLOTS - 1);
-    Report({0x42});
+    FillRing(MX_RING_SLOTS - 1, [](int) { return 0x11; }); /* full: 65535 stored */
+    inproc_report((const uint8_t *)"\x42", 1);
     mx.ResumeIndexes(0);
-    ASSERT_TRUE(MxWaitUntil([&] { return shared->index_ring.write.load() == 1; }, 3000))
-        << "write position " << shared->index_ring.write.load() << ", expected 1";
-    EXPECT_EQ(0, shared->index_ring.read.load());
-    EXPECT_EQ(0x42, mx.ReadByte());
-    EXPECT_EQ(-1, mx.ReadByte());
+    ASSERT_TRUE(MxWaitUntil([&] { return shared->index_ring.write.load() == 1; }, 3000));
+    EXPECT_EQ(std::vector<int>{0x42}, ReadAll(2, 100)) << "the new byte alone";
 }
 
-static std::vector<std::pair<WPARAM, LPARAM>> g_messages;
-static std::vector<LARGE_INTEGER> g_message_times;
+/* Posts received: window, message + (wParam << 16) + 0x1000 for a nonzero lParam, time. */
+static std::vector<std::pair<HWND, UINT>> g_posts;
+static std::vector<DWORD> g_post_times;
 
-static LRESULT CALLBACK NotifyProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
+static LRESULT CALLBACK RecordProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
 {
-    if (msg == WM_USER + 256) {
-        LARGE_INTEGER now;
-        QueryPerformanceCounter(&now);
-        g_messages.push_back({wp, lp});
-        g_message_times.push_back(now);
-        return 0;
-    }
-    return DefWindowProcW(hwnd, msg, wp, lp);
+    if (msg < WM_APP || msg >= WM_APP + 16)
+        return DefWindowProcW(hwnd, msg, wp, lp);
+    g_posts.push_back({hwnd, msg + (UINT)(wp << 16) + (UINT)(lp ? 0x1000 : 0)});
+    return g_post_times.push_back(GetTickCount()), 0;
 }
 
-TEST_F(LibTest, WindowNotificationPostsEachByteInOrder)
+/* Dispatches posts until `count` have come or timeout_ms passed. */
+static void Pump(size_t count, DWORD timeout_ms)
 {
-    WNDCLASSW wc = {};
-    wc.lpfnWndProc = NotifyProc;
-    wc.lpszClassName = L"MxNotifyTest";
+    MxWaitUntil([&] {
+        for (MSG m; PeekMessageW(&m, NULL, 0, 0, PM_REMOVE);)
+            DispatchMessageW(&m);
+        return g_posts.size() >= count;
+    }, timeout_ms);
+}
+
+TEST_F(LibTest, WindowNotification)
+{
+    WNDCLASSW wc = {0, RecordProc, 0, 0, NULL, NULL, NULL, NULL, NULL, L"MxNotifyTest"};
     RegisterClassW(&wc);
-    HWND window = CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, NULL, NULL, NULL);
-    ASSERT_TRUE(window != NULL);
-    g_messages.clear();
-    g_message_times.clear();
-    auto pump = [](DWORD ms) {
-        MxWaitUntil([] {
-            MSG m;
-            while (PeekMessageW(&m, NULL, 0, 0, PM_REMOVE))
-                DispatchMessageW(&m);
-            return false;
-        }, ms);
-    };
-
+    HWND w[2];
+    for (HWND &h : w)
+        h = CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, NULL, NULL, NULL);
     ASSERT_EQ(1, mx.OpenSynth());
-    EXPECT_EQ(1, mx.RegisterWindowIndexes(window, WM_USER + 256));
-    uint8_t burst[40];
+
+    /* Each byte in order in wParam, lParam 0, at most 16 per ~25 ms cycle: 40 need three. */
+    EXPECT_EQ(1, mx.RegisterWindowIndexes(w[0], WM_APP));
+    uint8_t burst[480];
     for (int i = 0; i < 40; ++i)
         burst[i] = (uint8_t)(i + 1);
     inproc_report(burst, 40);
     mx.ResumeIndexes(0);
-    MxWaitUntil([&] {
-        pump(5);
-        return g_messages.size() >= 40;
-    }, 5000);
-    ASSERT_EQ(40u, g_messages.size());
-    for (int i = 0; i < 40; ++i) {
-        EXPECT_EQ((WPARAM)(i + 1), g_messages[i].first) << "message " << i;
-        EXPECT_EQ(0, g_messages[i].second);
-    }
-    /* At most 16 per cycle of ~25 ms: 40 bytes need three cycles. */
-    LARGE_INTEGER freq;
-    QueryPerformanceFrequency(&freq);
-    double spread_ms = (g_message_times[39].QuadPart - g_message_times[0].QuadPart) * 1000.0 / freq.QuadPart;
-    EXPECT_GE(spread_ms, 30.0) << "40 notifications should span at least two cycle gaps";
+    Pump(40, 5000);
+    ASSERT_EQ(40u, g_posts.size());
+    for (int i = 0; i < 40; ++i)
+        EXPECT_EQ(WM_APP + ((i + 1) << 16), g_posts[i].second) << "post " << i;
+    EXPECT_GE(g_post_times[39] - g_post_times[0], 30u) << "40 posts should span two cycle gaps";
 
-    /* A NULL window stops the posts; the bytes stay for ReadByte. */
-    EXPECT_EQ(1, mx.RegisterWindowIndexes(NULL, WM_USER + 256));
-    Report({0x11, 0x12});
-    EXPECT_EQ((std::vector<int>{0x11, 0x12}), ReadAll(mx, 2, 3000));
-    pump(50);
-    EXPECT_EQ(40u, g_messages.size());
-    DestroyWindow(window);
+    /* A NULL window, and HWND_BROADCAST, stop the posts: the bytes stay for ReadByte. */
+    for (HWND none : {(HWND)NULL, HWND_BROADCAST}) {
+        EXPECT_EQ(1, mx.RegisterWindowIndexes(none, WM_APP + 3));
+        inproc_report((const uint8_t *)"\x51\x52", 2);
+        EXPECT_EQ((std::vector<int>{0x51, 0x52}), ReadAll(2));
+    }
+
+    /* Registrations changing while the reader posts: each post pairs one
+     * registration's window with that registration's message. */
+    g_posts.clear();
+    std::atomic<bool> stop{false};
+    std::thread toggler([&] {
+        for (unsigned i = 0; !stop.load(); ++i)
+            mx.RegisterWindowIndexes(w[i & 1], WM_APP + (i & 1));
+    });
+    memset(burst, 0x33, sizeof burst);
+    inproc_report(burst, sizeof burst);
+    Pump(sizeof burst, 5000);
+    stop = true;
+    toggler.join();
+    int mixed = 0;
+    for (auto &p : g_posts)
+        mixed += (p.second & 0xFFFF) != WM_APP + (p.first == w[1] ? 1 : 0);
+    EXPECT_EQ(0, mixed) << "posts that paired one registration's window with another's message";
+    for (HWND h : w)
+        DestroyWindow(h);
+}
+
+/* A reset inside a positive poll leaves the READ's bytes; one inside the READ drops them. */
+TEST_F(LibTest, OnlyBytesFetchedBeforeAResetAreDropped)
+{
+    struct Case { DWORD code; int delivered; } cases[] = {
+        {IOCTL_SYNTH_TRANSFER, 0x61}, {IOCTL_SYNTH_READ, -1}};
+    ASSERT_EQ(1, mx.OpenSynth());
+    mx.ResumeIndexes(0);
+    for (const Case &c : cases) {
+        std::atomic<int> resets{0};
+        MxOnRequest([&](DWORD code, uint32_t mode) {
+            if (code == c.code && mode != TRANSFER_DATA && sim_pending(inproc_model()) > 0 && resets++ == 0)
+                mx.ResumeIndexes(1);
+        });
+        inproc_report((const uint8_t *)"\x61", 1);
+        ASSERT_TRUE(MxWaitUntil([&] { return sim_pending(inproc_model()) == 0; }, 3000));
+        Sleep(50);
+        MxOnRequest(nullptr);
+        EXPECT_EQ(1, resets.load());
+        EXPECT_EQ(c.delivered, mx.ReadByte()) << "reset inside request " << std::hex << c.code;
+    }
 }

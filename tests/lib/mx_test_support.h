@@ -1,15 +1,17 @@
-/*
- * mx_test_support.h - what the library tests share: the shipped DLL loaded
- * through the in-process simulator, its 19 exports, its `.shared` section,
- * and readers of the simulator's request log.
- */
+/* mx_test_support.h - what the library tests share: the shipped DLL through
+ * the in-process simulator, its exports, its `.shared` section, the request log. */
 #ifndef MX_TEST_SUPPORT_H
 #define MX_TEST_SUPPORT_H
 
 #include <windows.h>
 #include <gtest/gtest.h>
-#include <string>
+#include <algorithm>
+#include <atomic>
 #include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
 #include <vector>
 
 #include "mxusbd.h"
@@ -20,48 +22,37 @@
 
 #define MX_IS_32BIT (sizeof(void *) == 4)
 
-struct MxApi {
-#define MX_API_ENTRY(name) decltype(&USBMX_##name) name;
-#include "mx_api_entries.h"
-#undef MX_API_ENTRY
-};
+#define MX_EXPORTS(X) X(OpenSynth) X(CloseSynth) X(CheckWdmStatus) X(GetFirmwareVersion) \
+    X(ReadyCheck) X(WriteByte) X(WriteString) X(RawWriteByte) X(RawWriteByteImmediate) X(ShutUp) \
+    X(PauseSpeech) X(ResumeSpeech) X(SelectLanguage) X(ReadByte) X(DisableReadByte) \
+    X(ForceIndexRead) X(HaltIndexes) X(ResumeIndexes) X(RegisterWindowIndexes)
+#define MX_FIELD(name) decltype(&USBMX_##name) name;
+struct MxApi { MX_EXPORTS(MX_FIELD) };
 
-/* Full path of the shipped library beside the test program. */
-std::wstring MxLibraryPath(void);
-/* Resolves all 19 exports; false (and a test failure) when one is missing. */
-bool MxResolve(HMODULE module, MxApi *api);
+/* Loads the library beside this program through the simulator; NULL on failure. */
+HMODULE MxLoad(MxApi *api);
 
-/* From the simulator's request log: the data bytes the device accepted in
- * TRANSFER_DATA requests, the out-of-band bytes, and request counts. */
-std::string MxSentData(void);
-std::string MxSentImmediate(void);
-int MxCountRequests(uint32_t code, int mode); /* mode -1 = any */
-/* Log entries (copied); count in *n. The buffer is reused by every call. */
-const SimLogEntry *MxLog(uint32_t *n);
+/* The simulator's request log; counts (mode -1 = any); bytes the device took in a mode. */
+std::vector<SimLogEntry> MxLog(void);
+int MxCountRequests(uint32_t code, int mode);
+std::string MxSent(uint32_t mode = TRANSFER_DATA);
 
-/* Polls cond every 2 ms until true or timeout_ms has passed. */
-bool MxWaitUntil(const std::function<bool()> &cond, DWORD timeout_ms);
-/* Threads of this process right now. */
-int MxThreadCount(void);
-/* Runs `action` inside every device request (before the device answers),
- * with its code and mode; it may block to hold the request. nullptr removes it. */
+bool MxWaitUntil(const std::function<bool()> &cond, DWORD timeout_ms); /* polls every 2 ms */
+int MxThreadCount(void); /* threads of this process now */
+/* Runs `action` inside each device request before it is answered (it may hold it). */
 void MxOnRequest(std::function<void(DWORD code, uint32_t mode)> action);
-/* Runs `body` in a thread; false when it has not returned within timeout_ms
- * (the thread is then left running, detached). */
+/* Runs `body` in a thread; false when it has not returned within timeout_ms. */
 bool MxReturnsWithin(DWORD timeout_ms, std::function<void()> body);
-/* The test program started again as a child: `--ring-child EVENT` loads the
- * library, sets the named event and calls ring operations until killed. */
-int MxRingChild(const char *ready_event);
 
-/* Each test loads a fresh copy of the library (fresh state) against a fresh
- * simulator, and closes and unloads it afterwards. */
+/* Each test loads a fresh copy of the library against a fresh simulator. */
 class LibTest : public ::testing::Test {
 protected:
     void SetUp() override;
     void TearDown() override;
-    /* Writes bytes with USBMX_WriteByte and waits until the device took
-     * `expect_sent` data bytes in all (32-bit: the writer thread sends). */
+    /* USBMX_WriteByte each byte; wait until the device took `expect_sent` in all. */
     void WriteAndWait(const std::string &bytes, size_t expect_sent);
+    std::vector<int> ReadAll(size_t want, DWORD timeout_ms = 3000); /* USBMX_ReadByte until `want` */
+    void FillRing(int count, int (*value)(int)); /* slots 0..count-1, under the ring lock */
 
     HMODULE module = NULL;
     MxApi mx = {};

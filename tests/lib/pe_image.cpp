@@ -3,11 +3,7 @@
 
 #include <string.h>
 
-static IMAGE_NT_HEADERS *NtHeaders(HMODULE module)
-{
-    BYTE *base = (BYTE *)module;
-    return (IMAGE_NT_HEADERS *)(base + ((IMAGE_DOS_HEADER *)base)->e_lfanew);
-}
+#define NtHeaders(module) ((IMAGE_NT_HEADERS *)((BYTE *)(module) + ((IMAGE_DOS_HEADER *)(module))->e_lfanew))
 
 MxSharedSection *MxFindShared(HMODULE module)
 {

@@ -5,10 +5,9 @@
 #include <windows.h>
 #include "rings.h"
 
-/* The library image's `.shared` section, or NULL when it is not found or
- * does not start with MX_SHARED_MAGIC. */
+/* The image's `.shared` section, or NULL when absent or without MX_SHARED_MAGIC. */
 MxSharedSection *MxFindShared(HMODULE module);
-/* Address of the module's import slot for `name` (from any DLL), or NULL. */
+/* The module's import slot for `name` (from any DLL), or NULL. */
 void **MxFindImportSlot(HMODULE module, const char *name);
 
 #endif
