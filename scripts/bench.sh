@@ -44,7 +44,8 @@ run() { # run 64|32 PROGRAM ARGS...
   local how=run; [ "$1" = 32 ] && how=run32
   shift
   say "$(basename "$1") ${*:2}"
-  if ! (export MX_BENCH_PID=$BASHPID; exec "$ROOT/scripts/simdrv.sh" "$how" "$@") >>"$OUT/rows"; then
+  # (Windows programs end their lines with CR LF.)
+  if ! (export MX_BENCH_PID=$BASHPID; exec "$ROOT/scripts/simdrv.sh" "$how" "$@") | tr -d '\r' >>"$OUT/rows"; then
     say "$(basename "$1") failed"
     echo "NOTE	$(basename "$1") ${*:2} failed: its rows are missing" >>"$OUT/rows"
   fi
