@@ -240,9 +240,8 @@ void StopApp()
 void StartApp(bool wait_main)
 {
     char path[MAX_PATH];
-    std::string exe(path, GetModuleFileNameA(nullptr, path, MAX_PATH));
-    exe = exe.substr(0, exe.find_last_of('\\') + 1) + "mxuapp64.exe";
-    std::string command = "\"" + exe + "\"";
+    std::string exe(path, GetModuleFileNameA(nullptr, path, MAX_PATH)), command;
+    command = "\"" + exe.replace(exe.find_last_of('\\') + 1, std::string::npos, "mxuapp64.exe") + "\"";
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     ASSERT_TRUE(CreateProcessA(exe.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(),
@@ -393,8 +392,6 @@ INSTANTIATE_TEST_SUITE_P(Gui, Utility, ::testing::ValuesIn(Scenarios()),
                          [](const ::testing::TestParamInfo<Scenario> &info) { return std::string(info.param.name); });
 
 } // namespace
-
-void PrintTo(const Scenario &s, std::ostream *out) { *out << s.name; }
 
 std::string Data(const std::string &bytes)
 {

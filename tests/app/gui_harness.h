@@ -10,7 +10,6 @@
 
 #include <windows.h>
 
-#include <ostream>
 #include <string>
 #include <vector>
 
@@ -48,12 +47,11 @@ struct Step {
     Step &Editing(const std::string &t) { check_edit = true, edit = t; return *this; }
 };
 
-struct Scenario {
+struct Scenario { // own: in a fresh utility, stopped afterwards
     const char *name;
-    bool own; // a fresh utility, stopped afterwards
+    bool own;
     std::vector<Step> steps;
 };
-void PrintTo(const Scenario &s, std::ostream *out);
 
 // The user.
 inline Step Start(bool wait_main = true) { return Step(kStart, "", wait_main); }

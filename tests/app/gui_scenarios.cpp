@@ -6,15 +6,15 @@
 namespace gui {
 namespace {
 
-const char kSendText[] = "Morvox USB  -  Send Text", kSendFile[] = "Morvox USB  -  Send Text File",
-           kCompile[] = "Morvox USB  -  Compile User Dictionary", kDownload[] = "Morvox USB  -  Download User Dictionary",
-           kVersionInfo[] = "Morvox Utility - Version Info";
+const char kSendText[] = "Morvox USB  -  Send Text", kSendFile[] = "Morvox USB  -  Send Text File";
+const char kCompile[] = "Morvox USB  -  Compile User Dictionary";
+const char kDownload[] = "Morvox USB  -  Download User Dictionary";
+const char kVersionInfo[] = "Morvox Utility - Version Info";
 const char kDriver[] = "***Error: Morvox USB driver mxusb.sys is not loaded.";
 const char kDownloaded[] = "Dictionary downloaded successfully.";
 const char kCrc[] = "***Error: 16 bit CRC Failed. Dictionary download aborted.";
 const char kQuestion[] = "Would you like to download the boot monitor initialization files?";
 const char kNotInBootMonitor[] = "You must be in boot monitor mode to use this command.";
-const char kRegistered[] = "Index callback routine has been registered.";
 
 // A user dictionary: the header N, M, then bytes from fill(k) up to length.
 std::string Dictionary(uint32_t n, uint32_t m, size_t length, unsigned char (*fill)(size_t))
@@ -47,10 +47,12 @@ std::string Download(int d, const std::string &file)
              (unsigned)file.size() & 0xFF, (unsigned)file.size() >> 8);
     return head + Data(file);
 }
-std::vector<Step> Then(std::vector<Step> first, const std::vector<Step> &more)
+std::vector<Step> Join(std::initializer_list<std::vector<Step>> parts)
 {
-    first.insert(first.end(), more.begin(), more.end());
-    return first;
+    std::vector<Step> all;
+    for (const std::vector<Step> &part : parts)
+        all.insert(all.end(), part.begin(), part.end());
+    return all;
 }
 std::vector<Step> Bootstrap(int answer) // in a new Send Text dialog, up to the question
 {
@@ -78,6 +80,7 @@ std::vector<Scenario> Scenarios()
         eighteen += " " + Data(std::string(1, (char)b)).substr(2) + ",";
     const char *pipeText = "\\\\.\\pipe\\mxgui-broken.txt", *pipeDict = "\\\\.\\pipe\\mxgui-broken.dic";
     const Step cancel = Press(IDCANCEL), off = Set(MXSIM_IOCTL_SET_REPLIES, SIM_REPLIES_OFF);
+    const Step registered = Box("Index callback routine has been registered.").Owned(kNoOwner);
 
     return {
         {"StartupWithoutTheUnit", true, {Control(MXSIM_IOCTL_UNPLUG), Start(false),
@@ -97,7 +100,7 @@ std::vector<Scenario> Scenarios()
             Type("{baud=57600}"), Box("Baud rate reset to 57,600bps.").Editing("{baud=57600}"), Edit(""), Sent("i:04"),
             Type("{baud=19200}"), Box("Baud rate reset to 19,200bps.").Editing("{baud=19200}"), Edit(""), Sent("i:05"),
             Type("{reset}"), Box("Morvox USB has been reset.").Editing("{reset}").After(1800), Edit(""), Sent("i:07"),
-            Type("{regindexes}"), Box(kRegistered).Owned(kNoOwner), Type("{regindexes}"), Box(kRegistered).Owned(kNoOwner),
+            Type("{regindexes}"), registered, Type("{regindexes}"), registered,
             Report("\x5a"), Line("Indexes: 5a,"), // posted to the window as message 1280
             Type("{unregindexes}"), Box("Index callback routine has been unregistered.").Owned(kNoOwner),
             Report("\x5b"), Line("Indexes: 5a, 5b,"), Edit("")}},
@@ -115,20 +118,21 @@ std::vector<Scenario> Scenarios()
         {"BootstrapWithoutPrompt", false, {off, Command(101), Dialog(kSendText), Type("{bootstrap}"),
             Box("***Error: Unable to enter boot strap mode. \nMake sure jumpers are positioned correctly on circuit "
                 "board.").After(7000).Within(40000), Sent("i:04 +400 i:07 +2000 d:61"), Edit(""), Alive()}},
-        {"BootstrapAnsweredNo", false, Then(Bootstrap(IDNO), {
-            Box("Boot strap mode initiated."), Gone(), Sent("i:04 i:07 d:61 i:0b")})},
-        {"BootstrapRefusedByFirmware259", false, Then({Set(MXSIM_IOCTL_SET_FIRMWARE, 259)}, Then(Bootstrap(IDYES), {
+        {"BootstrapAnsweredNo", false, Join({Bootstrap(IDNO), {
+            Box("Boot strap mode initiated."), Gone(), Sent("i:04 i:07 d:61 i:0b")}})},
+        {"BootstrapRefusedByFirmware259", false, Join({{Set(MXSIM_IOCTL_SET_FIRMWARE, 259)}, Bootstrap(IDYES), {
             Box("***Error: Eprom firmware needs to be updated before you can download boot monitor."), Gone(),
-            Sent("i:04 i:07 d:61")}))},
-        {"BootstrapDownloadsTheBootFiles", false, Then(Then(Then({Set(MXSIM_IOCTL_SET_FIRMWARE, 260)}, Bootstrap(IDYES)),
-            Then({Box("***Error: Unable to open bootinit.b file."), Gone(), Sent("i:04 i:07 d:61 i:0a"),
-                  File("bootinit.b", init)}, Bootstrap(IDYES))),
-            Then({Box("***Error: Unable to open bootmon.b file."), Gone(), Sent("i:04 i:07 d:61 i:0a " + Data(init)),
-                  File("bootmon.b", monitor)}, Then(Bootstrap(IDYES), {
-                  Box("Boot monitor and initialization files downloaded successfully.").Icon(), Gone(),
-                  Sent("i:04 i:07 d:61 i:0a " + Data(init) + " " + Data(monitor) + " i:0b")})))},
-        {"SendFileSpeaksFilesAndStaysOpen", false, {File("hello.txt", "Hello there, unit"), File("second.txt", "Second"),
-            File("high.txt", "caf\xe9 ok\x80\xff!"), File("empty.txt", ""), Command(102), Dialog(kSendFile), Edit(""),
+            Sent("i:04 i:07 d:61")}})},
+        {"BootstrapDownloadsTheBootFiles", false, Join({{Set(MXSIM_IOCTL_SET_FIRMWARE, 260)}, Bootstrap(IDYES),
+            {Box("***Error: Unable to open bootinit.b file."), Gone(), Sent("i:04 i:07 d:61 i:0a"),
+             File("bootinit.b", init)}, Bootstrap(IDYES),
+            {Box("***Error: Unable to open bootmon.b file."), Gone(), Sent("i:04 i:07 d:61 i:0a " + Data(init)),
+             File("bootmon.b", monitor)}, Bootstrap(IDYES),
+            {Box("Boot monitor and initialization files downloaded successfully.").Icon(), Gone(),
+             Sent("i:04 i:07 d:61 i:0a " + Data(init) + " " + Data(monitor) + " i:0b")}})},
+        {"SendFileSpeaksFilesAndStaysOpen", false, {File("hello.txt", "Hello there, unit"),
+            File("second.txt", "Second"), File("high.txt", "caf\xe9 ok\x80\xff!"), File("empty.txt", ""), Command(102),
+            Dialog(kSendFile), Edit(""),
             Type("HELLO.TXT"), Sent(Data("Hello there, unit\x0b")), Edit(""), Alive(),
             Type("high.txt"), Sent(Data("caf ok!\x0b")), // the library's filter keeps 0x80 and above back
             Type("hello.txt"), Edit(""), Type("second.txt"), Sent(Data("Hello there, unit\x0bSecond\x0b")),
@@ -154,7 +158,8 @@ std::vector<Scenario> Scenarios()
         {"DownloadConfirmedOnTheLastTry", false, {off, File("big.dic", dict4k), Command(106), Dialog(kDownload),
             Click(222), Type("big.dic"), Await(&MxsimState::dict_length, 1000), // no other scenario sends 1000 bytes
             Report(lastTry), Box(kDownloaded).Icon().After(50000).Within(150000), Gone(),
-            State(&MxsimState::language, 2), State(&MxsimState::dict_length, 4000), State(&MxsimState::dict_committed, 1)}},
+            State(&MxsimState::language, 2), State(&MxsimState::dict_length, 4000),
+            State(&MxsimState::dict_committed, 1)}},
         {"DownloadRefusesFilesThatAreNotDictionaries", false, {File("words.txt", Dictionary(0, 0, 8, Pattern)),
             File("wrong.dic", Dictionary(2, 5, 22, Pattern)), File("empty.dic", ""), File("a.dict.txt", Bytes(2, 21)),
             // 65534 bytes are read whole (and fail the header); 65535 are too many.
@@ -186,9 +191,10 @@ std::vector<Scenario> Scenarios()
             Dialog(kSendText), Type("{bootmonitor}"), Box("Entering boot monitor mode."), cancel, Gone(),
             Sent("d:01 d:02 d:42 i:07 i:04 d:01 d:02 d:42"), Command(104),
             Box("Boot Monitor: 0x207\nEprom Firmware: 0x104", kVersionInfo).Icon(), Sent("i:06 d:01 d:02 d:51"), off,
-            Command(104), Sent("i:06 d:01 d:02 d:51"), Report("\x07"), Box("Eprom Firmware: 0x104", kVersionInfo).Icon(),
+            Command(104), Sent("i:06 d:01 d:02 d:51"), Report("\x07"), // one of the two bytes
+            Box("Eprom Firmware: 0x104", kVersionInfo).Icon(),
             Set(MXSIM_IOCTL_SET_REPLIES, SIM_REPLIES_ON), Command(101), Dialog(kSendText), Type("{normal}"),
-            Box("Morvox USB reset to normal mode."), Type("{regindexes}"), Box(kRegistered).Owned(kNoOwner), cancel,
+            Box("Morvox USB reset to normal mode."), Type("{regindexes}"), registered, cancel,
             Gone(), Sent("i:04 d:01 d:02 d:4e i:07 i:05"), // the replies now go to the sleeping main window:
             Command(104), Box("Eprom Firmware: 0x104", kVersionInfo).Icon(), Sent("i:06 d:01 d:02 d:3f"),
             Command(101), Dialog(kSendText), Type("{unregindexes}"),
