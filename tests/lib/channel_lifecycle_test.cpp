@@ -8,8 +8,7 @@ TEST_F(LibTest, StatusQueriesReconnectsOpenAndClose)
     EXPECT_EQ(0, mx.ForceIndexRead()) << "no reader thread, no event";
     EXPECT_EQ(0u, mx.ReadyCheck()); /* closed: 0, and the channel reopens */
     ASSERT_EQ(1, mx.CheckWdmStatus());
-    inproc_model()->ready_word = 0xCAFE1234u; /* no library thread runs yet */
-    inproc_model()->firmware = 0xBEEF;
+    inproc_model()->ready_word = 0xCAFE1234u, inproc_model()->firmware = 0xBEEF; /* no thread runs yet */
     EXPECT_EQ(0xCAFE1234u, mx.ReadyCheck());
     EXPECT_EQ(0xBEEF, mx.GetFirmwareVersion());
     inproc_model()->ready_word = 0;

@@ -16,7 +16,7 @@ TEST_F(LibTest, ParallelReadersTakeEachByteOnceAndWritersLoseNone)
     const int stored = MX_IS_32BIT ? 4000 : 20000;
     FillRing(stored, [](int i) { return i % 254 + 1; });
     std::mutex lock;
-    std::vector<int> seen(256, 0);
+    std::vector<int> seen(256, 0); /* times each value was read */
     RunCallers([&] {
         for (int b; (b = mx.ReadByte()) != -1;) {
             std::lock_guard<std::mutex> g(lock);

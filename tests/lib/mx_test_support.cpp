@@ -83,8 +83,9 @@ void LibTest::SetUp()
 {
     inproc_reset();
     ASSERT_TRUE((module = MxLoad(&mx)) != NULL);
-    shared = MxFindShared(module);
-    ASSERT_TRUE(shared != NULL) << "no .shared section with the ring layout";
+    DWORD flags = 0;
+    ASSERT_TRUE((shared = MxFindShared(module, &flags)) != NULL) << "no .shared section with the ring layout";
+    ASSERT_EQ(MX_IS_32BIT, (flags & IMAGE_SCN_MEM_SHARED) != 0) << "the ring section is shared in the 32-bit build only";
 }
 
 void LibTest::TearDown()

@@ -5,13 +5,15 @@
 
 #define NtHeaders(module) ((IMAGE_NT_HEADERS *)((BYTE *)(module) + ((IMAGE_DOS_HEADER *)(module))->e_lfanew))
 
-MxSharedSection *MxFindShared(HMODULE module)
+MxSharedSection *MxFindShared(HMODULE module, DWORD *characteristics)
 {
     IMAGE_NT_HEADERS *nt = NtHeaders(module);
     IMAGE_SECTION_HEADER *s = IMAGE_FIRST_SECTION(nt);
     for (unsigned i = 0; i < nt->FileHeader.NumberOfSections; ++i, ++s) {
         if (strncmp((const char *)s->Name, ".shared", 8) == 0) {
             MxSharedSection *shared = (MxSharedSection *)((BYTE *)module + s->VirtualAddress);
+            if (characteristics)
+                *characteristics = s->Characteristics;
             return shared->magic == MX_SHARED_MAGIC ? shared : NULL;
         }
     }

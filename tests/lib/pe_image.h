@@ -6,7 +6,7 @@
 #include "rings.h"
 
 /* The image's `.shared` section, or NULL when absent or without MX_SHARED_MAGIC. */
-MxSharedSection *MxFindShared(HMODULE module);
+MxSharedSection *MxFindShared(HMODULE module, DWORD *characteristics = NULL);
 /* The module's import slot for `name` (from any DLL), or NULL. */
 void **MxFindImportSlot(HMODULE module, const char *name);
 

@@ -5,10 +5,7 @@ TEST_F(LibTest, AReaderWhoseWaitRanOutIsNeverRevived)
 {
     int base = MxThreadCount();
     std::atomic<int> reads{0}; /* the first READ is held 6 s, longer than any wait of close */
-    MxOnRequest([&](DWORD code, uint32_t) {
-        if (code == IOCTL_SYNTH_READ && reads++ == 0)
-            Sleep(6000);
-    });
+    MxOnRequest([&](DWORD code, uint32_t) { code == IOCTL_SYNTH_READ && reads++ == 0 ? Sleep(6000) : (void)0; });
     ASSERT_EQ(1, mx.OpenSynth());
     mx.ResumeIndexes(0);
     inproc_report((const uint8_t *)"\x01", 1);
@@ -31,10 +28,7 @@ TEST_F(LibTest, CloseStopsABusyWriterAndUnloadFollowsSafely)
     ASSERT_EQ(1, mx.OpenSynth());
     inproc_busy_next(0xFFFFFFFFu); /* the device never takes a data byte */
     std::atomic<bool> stop{false};
-    std::thread producer([&] {
-        while (!stop.load())
-            mx.WriteByte('w');
-    });
+    std::thread producer([&] { while (!stop.load()) mx.WriteByte('w'); });
     Sleep(300);
     EXPECT_TRUE(MxReturnsWithin(4500, [&] { mx.CloseSynth(); }));
     auto requests = [] { return inproc_model()->log_count + inproc_model()->log_dropped; };
@@ -52,10 +46,7 @@ TEST_F(LibTest, ARequestThatNeverReturnsHoldsNothingElse)
 {
     HANDLE release = CreateEventW(NULL, TRUE, FALSE, NULL);
     std::atomic<int> held{0};
-    MxOnRequest([&](DWORD code, uint32_t) {
-        if (code == IOCTL_SYNTH_GET_INFO && ++held)
-            WaitForSingleObject(release, INFINITE);
-    });
+    MxOnRequest([&](DWORD code, uint32_t) { code == IOCTL_SYNTH_GET_INFO && ++held ? (void)WaitForSingleObject(release, INFINITE) : (void)0; });
     ASSERT_EQ(1, mx.OpenSynth());
     std::thread stuck([&] { mx.GetFirmwareVersion(); });
     ASSERT_TRUE(MxWaitUntil([&] { return held.load() == 1; }, 3000));
