@@ -11,8 +11,8 @@
  *            polls' own cost shows.
  * In the 32-bit build the writer thread (waiting 100 ms at a time) counts on
  * the library's side and a bare 100 ms waiter on the other.
- * The two sides never run at once: threads whose 20 ms timers fall due
- * together disturb each other, and not evenly. Each round measures the
+ * No two threads of like cadence run at once: threads whose 20 ms timers
+ * fall due together disturb each other, and not evenly. Each round measures the
  * library (opened afresh, halted, then polling) and the bare threads
  * (started afresh), one after the other, the order turning each round; the
  * figures and their ratios add up all rounds. The spread of the rounds' own
@@ -149,7 +149,7 @@ std::vector<int> With(std::vector<int> tids, int tid)
 
 /* Everything measured, and each round's own ratios of library to bare. */
 struct Totals {
-    Use lib_halted, lib_polling, bare_halted, bare_polling;
+    Use lib_halted, lib_polling, bare_halted, bare_polling, bare_cadence;
     double bare_polls = 0;
     std::vector<double> halted_ratio, polling_ratio;
 };
@@ -180,9 +180,10 @@ bool LibraryPhases(const BenchApi &api, Totals *t, double *halted, double *polli
     return ok;
 }
 
-/* The bare phases: a 20 ms waiter; then a thread of the polling cadence
- * with the same polls beside one without them. 32-bit: a 100 ms waiter in
- * both, as the writer thread. */
+/* The bare phases, one thread of each kind alone as the library's reader
+ * is: a 20 ms waiter; a thread of the polling cadence with the same polls;
+ * one of the same cadence without them. 32-bit: beside each, a 100 ms
+ * waiter as the writer thread. */
 bool BarePhases(HANDLE device, Totals *t, double *halted, double *polling)
 {
     const bool has_writer = sizeof(void *) == 4;
@@ -193,17 +194,18 @@ bool BarePhases(HANDLE device, Totals *t, double *halted, double *polling)
               MeasurePhase({With({waiter20.tid}, waiter100.tid)}, &t->bare_halted, &phase);
     *halted = ok ? phase[0] : 0;
     StopBare(&waiter20);
-    if (ok && StartBare(&cadence_poll, 20, 5, device) && StartBare(&cadence, 20, 5, INVALID_HANDLE_VALUE)) {
+    if (ok && StartBare(&cadence_poll, 20, 5, device)) {
         LONG polls = cadence_poll.polls;
-        ok = MeasurePhase({With({cadence_poll.tid}, waiter100.tid), With({cadence.tid}, waiter100.tid)},
-                          &t->bare_polling, &phase);
+        ok = MeasurePhase({With({cadence_poll.tid}, waiter100.tid)}, &t->bare_polling, &phase);
         t->bare_polls += cadence_poll.polls - polls;
         *polling = ok ? phase[0] : 0;
     } else {
         ok = false;
     }
-    StopBare(&cadence);
     StopBare(&cadence_poll);
+    ok = ok && StartBare(&cadence, 20, 5, INVALID_HANDLE_VALUE) &&
+         MeasurePhase({With({cadence.tid}, waiter100.tid)}, &t->bare_cadence, &phase);
+    StopBare(&cadence);
     StopBare(&waiter100);
     return ok;
 }
@@ -259,7 +261,7 @@ int BenchIdleCpu(const BenchApi &api)
               BenchQuantile(t.halted_ratio, 1), BenchQuantile(t.polling_ratio, 0), BenchQuantile(t.polling_ratio, 0.5),
               BenchQuantile(t.polling_ratio, 1));
     const double bare_polls = t.bare_polls / t.bare_polling.seconds;
-    const double cadence = t.bare_polling.MsPerSecond(1);
+    const double cadence = t.bare_cadence.MsPerSecond(0);
     BenchNote("idle CPU polling: the library %.3f ms/s on %.1f polls a second, the bare thread with the same polls "
               "%.3f ms/s on %.1f, one of the same cadence without polls %.3f ms/s",
               t.lib_polling.MsPerSecond(0), t.lib_polling.requests / t.lib_polling.seconds,
