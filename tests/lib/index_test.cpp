@@ -65,9 +65,7 @@ TEST_F(LibTest, WindowNotification)
     /* Each byte in order in wParam, lParam 0, at most 16 per ~25 ms cycle: 40 need three. */
     EXPECT_EQ(1, mx.RegisterWindowIndexes(w[0], WM_APP));
     uint8_t burst[480];
-    for (int i = 0; i < 40; ++i)
-        burst[i] = (uint8_t)(i + 1);
-    inproc_report(burst, 40);
+    FillRing(40, [](int i) { return i + 1; });
     std::atomic<int> polls{0}; /* the second cycle's poll is held: the first cycle's posts alone */
     MxOnRequest([&](DWORD, uint32_t mode) { mode == TRANSFER_POLL && polls++ == 1 ? Sleep(600) : (void)0; });
     mx.ResumeIndexes(0);
