@@ -46,8 +46,7 @@ TEST_F(Lib64, DeviceAbsentAtLoadLoadsClosedUntilARequestAfterTheReplug)
     EXPECT_EQ(lib.ReadyCheck(), 1u);
 }
 
-/* A speaker thread writes short texts without pause while this thread reads
- * index bytes; the unit is unplugged and replugged under them. */
+/* A speaker thread writes texts while this one reads; the unit is unplugged and replugged under them. */
 TEST_F(Lib64, UnplugAndReplugWhileSpeakingAndReading)
 {
     enum { PLUGGED, UNPLUGGED, REPLUGGED, PHASES };
