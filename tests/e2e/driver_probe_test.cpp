@@ -39,8 +39,7 @@ const Row SCRIPT[] = {
     {PRODUCT, IOCTL_SYNTH_READY, "", blank(2), false, 0, 0, ""},
     {PRODUCT, 0x222008, "", blank(4), false, 0, 0, ""},
     {PRODUCT, IOCTL_SYNTH_TRANSFER, header(TRANSFER_DATA), "Hi\x0b", true, 0, 0, "Hi"},
-    /* bytes-returned of a poll is a count, not a length */
-    {PRODUCT, IOCTL_SYNTH_TRANSFER, header(TRANSFER_POLL), "\x03", true, 1, 0, "\x03"},
+    {PRODUCT, IOCTL_SYNTH_TRANSFER, header(TRANSFER_POLL), "\x03", true, 1, 0, "\x03"}, /* a count, not a length */
     {CONTROL, MXSIM_IOCTL_REPORT, "\x40\xFF\x42", "", true, 0, 0, ""},
     {PRODUCT, IOCTL_SYNTH_READ, header(TRANSFER_READ), blank(2), true, 2, 0, "\x01\x40"},
     {PRODUCT, IOCTL_SYNTH_READ, header(TRANSFER_READ), blank(16), true, 2, 0, "\xFF\x42"},
@@ -78,7 +77,7 @@ TEST(DriverProbe, ControlCodesAndControlDeviceThroughTheKernelsBuffers)
     ASSERT_NE(handles.back(), INVALID_HANDLE_VALUE) << "open \\\\.\\mxusb-0: " << GetLastError();
     for (size_t i = 0; i < sizeof(SCRIPT) / sizeof(SCRIPT[0]); ++i) {
         const Row &r = SCRIPT[i];
-        std::string out = r.out + "\xEE\xEE\xEE\xEE"; /* guard */
+        std::string out = r.out + "\xEE\xEE\xEE\xEE", in = r.in; /* out with a guard */
         DWORD returned = 0xDEAD, out_len = (DWORD)r.out.size();
         bool ok = true;
         if (r.target == OPEN) {
@@ -91,12 +90,13 @@ TEST(DriverProbe, ControlCodesAndControlDeviceThroughTheKernelsBuffers)
         } else if (r.target == CONTROL) {
             ok = e2e::control(r.code, r.in.data(), (DWORD)r.in.size(), &out[0], out_len, &returned);
         } else {
-            ok = DeviceIoControl(handles.back(), r.code, (void *)r.in.data(), (DWORD)r.in.size(),
-                                 &out[0], out_len, &returned, nullptr) != FALSE;
+            ok = DeviceIoControl(handles.back(), r.code, &in[0], (DWORD)in.size(), &out[0], out_len,
+                                 &returned, nullptr) != FALSE;
         }
         SCOPED_TRACE(testing::Message() << "step " << i << ", code 0x" << std::hex << r.code);
         EXPECT_EQ(ok, r.ok);
         EXPECT_EQ(out.substr(out_len), "\xEE\xEE\xEE\xEE") << "written past the output buffer";
+        EXPECT_EQ(in, r.in) << "the input came back changed: busy is never set across processes";
         if (ok && r.target < OPEN) {
             EXPECT_EQ(returned, r.returned);
             EXPECT_EQ(out.substr(r.at, r.expect.size()), r.expect);
