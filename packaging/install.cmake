@@ -16,11 +16,6 @@ if(NOT MX_WINDOWS)
 endif()
 include(CMakePackageConfigHelpers)
 
-if(MX_BITS EQUAL 64)
-  set(MX_ARCH x64)
-else()
-  set(MX_ARCH x86)
-endif()
 set(MX_SDK_CMAKE_DIR lib/cmake/MorvoxUsb)
 set(_mx_src ${PROJECT_SOURCE_DIR})
 
