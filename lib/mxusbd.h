@@ -2,8 +2,9 @@
  * mxusbd.h - the Morvox USB speech synthesizer access library.
  *
  * Link mxusbd64.dll in 64-bit programs and mxusbd.dll in 32-bit programs
- * (import libraries libmxusbd64.dll.a / libmxusbd.dll.a for MinGW, or make one
- * from mxusbd64.def / mxusbd.def for other toolchains). Every function is
+ * (import libraries libmxusbd64.dll.a / libmxusbd.dll.a for MinGW, mxusbd64.lib /
+ * mxusbd.lib for Visual C++; for other toolchains make one from mxusbd64.def /
+ * mxusbd.def). Every function is
  * exported by its undecorated name; the 32-bit build uses __stdcall (WINAPI).
  *
  * Results: 1 for success and 0 for failure unless a function says otherwise.
