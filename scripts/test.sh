@@ -32,14 +32,10 @@ build_tree() {
   built+=("$preset")
 }
 
-run_ctest() {
-  ctest --preset "$1" --timeout 1200 >"$logdir/$1-ctest.log" 2>&1
-}
-
-count_tree() {
+test_tree() {
   local preset=$1
   echo "=== $preset: tests"
-  cat "$logdir/$preset-ctest.log"
+  ctest --preset "$preset" --timeout 1200 2>&1 | tee "$logdir/$preset-ctest.log"
   local summary
   summary=$(grep -E '[0-9]+% tests passed, [0-9]+ tests? failed out of [0-9]+' "$logdir/$preset-ctest.log" | tail -n 1)
   if [ -z "$summary" ]; then
@@ -61,16 +57,8 @@ count_tree() {
 for preset in native x64 x86; do
   build_tree "$preset"
 done
-# The 32-bit tree's tests (in-process, the shared prefix) run beside the
-# 64-bit tree's, whose end-to-end and GUI suites spend most of their time
-# waiting on the utility's fixed pauses and use prefixes of their own.
-pids=()
 for preset in "${built[@]}"; do
-  run_ctest "$preset" & pids+=($!)
-done
-wait "${pids[@]}"
-for preset in "${built[@]}"; do
-  count_tree "$preset"
+  test_tree "$preset"
 done
 
 echo "$total_pass passed, $total_fail failed, $total_skip skipped"
