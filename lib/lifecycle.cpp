@@ -129,6 +129,9 @@ static void AskRunsToQuit(void)
  * true when no thread is left. */
 static bool StopRuns(DWORD timeout_ms, bool loader_lock)
 {
+    bool had_threads = false;
+    for (ThreadRun &r : g_runs)
+        had_threads = had_threads || r.thread != NULL;
     AskRunsToQuit();
     SetCurrent(&g_reader_run, NULL);
 #if MX_HAS_WRITE_QUEUE
@@ -144,8 +147,8 @@ static bool StopRuns(DWORD timeout_ms, bool loader_lock)
                 return false;
         return true;
     }, timeout_ms);
-    if (loader_lock)
-        Sleep(UNLOAD_LEAVE_MS);
+    if (loader_lock && had_threads)
+        Sleep(UNLOAD_LEAVE_MS); /* an unload after USBMX_CloseSynth does not wait */
     for (ThreadRun &r : g_runs) {
         if (r.thread != NULL && ended(r)) {
             CloseHandle(r.thread);
